@@ -1,0 +1,12 @@
+// The one include for the agent framework: the stream and environment
+// interfaces, every stream and environment of the library, and both ends of
+// the backup and restore pipe. The in-memory logging environment has its own
+// header, agent/OrbLoggingEnvironment.h.
+#ifndef CLOUDDB_AGENT_ORBENVIRONMENT_H_
+#define CLOUDDB_AGENT_ORBENVIRONMENT_H_
+
+#include "agent/OrbBufferedOutput.h"
+#include "agent/OrbInterfaces.h"
+#include "agent/OrbSimpleStreams.h"
+
+#endif  // CLOUDDB_AGENT_ORBENVIRONMENT_H_

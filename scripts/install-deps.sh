@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need, but only those
+# that are missing. Runs as root (or through sudo when available).
+set -euo pipefail
+
+packages=(
+  cmake
+  ninja-build
+  g++
+  binutils
+  libgtest-dev
+  libgmock-dev
+  libbenchmark-dev
+  rapidjson-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing missing packages: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,129 @@
+// Helpers shared by the unit tests: an environment that records what is
+// logged, a capture of the host debug log, and a scripted backup producer.
+#ifndef CLOUDDB_TESTS_TESTSUPPORT_H_
+#define CLOUDDB_TESTS_TESTSUPPORT_H_
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "agent/OrbEnvironment.h"
+
+namespace clouddb_test {
+
+struct LogEntry {
+  std::string function;
+  std::string message;
+  bool operator==(const LogEntry& other) const {
+    return function == other.function && message == other.message;
+  }
+};
+
+// An environment that records every log call; its streams discard output
+// and fail input.
+class RecordingEnvironment : public OrbEnvironment {
+ public:
+  RecordingEnvironment() : OrbEnvironment("recording") {}
+
+  void log(const char* function, const std::string& message) override {
+    entries.push_back({function, message});
+  }
+  std::shared_ptr<OrbOutput> createScanOutput(const std::string&, uint32_t) override {
+    return ignore();
+  }
+  std::shared_ptr<OrbOutput> createShardOutput(const std::string&, const std::string&,
+                                               int64_t) override {
+    return ignore();
+  }
+  std::shared_ptr<OrbOutput> createMetadataOutput() override { return ignore(); }
+  std::shared_ptr<OrbOutput> createDescriptionOutput() override { return ignore(); }
+  std::shared_ptr<OrbInput> createScanInput(const std::string&, uint32_t) override {
+    return failing();
+  }
+  std::shared_ptr<OrbInput> createShardInput(const std::string&, int64_t) override {
+    return failing();
+  }
+  std::shared_ptr<OrbInput> createMetadataInput() override { return failing(); }
+  std::shared_ptr<OrbInput> createDescriptionInput() override { return failing(); }
+
+  bool logged(const std::string& function, const std::string& message) const {
+    for (const LogEntry& entry : entries) {
+      if (entry.function == function && entry.message == message) return true;
+    }
+    return false;
+  }
+
+  std::vector<LogEntry> entries;
+
+ private:
+  std::shared_ptr<OrbOutput> ignore() { return std::make_shared<OrbIgnoreOutput>("", *this); }
+  std::shared_ptr<OrbInput> failing() { return std::make_shared<OrbInputError>("", *this); }
+};
+
+// Captures the host debug log for the lifetime of the object.
+class DebugLogCapture {
+ public:
+  DebugLogCapture()
+      : previous_(
+            EvDebug::setSink([this](const EvDebugEntry& entry) { entries.push_back(entry); })) {}
+  ~DebugLogCapture() { EvDebug::setSink(std::move(previous_)); }
+
+  bool has(const std::string& function, const std::string& text) const {
+    for (const EvDebugEntry& entry : entries) {
+      if (entry.function == function && entry.text == text) return true;
+    }
+    return false;
+  }
+
+  std::vector<EvDebugEntry> entries;
+
+ private:
+  EvDebugSink previous_;
+};
+
+// A backup producer that puts a fixed list of strings, as many per
+// startBackup as stopNow allows, and records the index of the next string as
+// its restart string ("" once everything is put). Initialisation or
+// production can be made to fail at a given call, and a test can replace the
+// production with a body of its own.
+class ScriptedProducer : public OrbBufferedOutput {
+ public:
+  ScriptedProducer(OrbEnvironment& environment, std::vector<std::string> strings)
+      : OrbBufferedOutput("scripted", environment), strings(std::move(strings)) {}
+
+  bool initializeBackup() override { return ++initializeCalls != failInitializeAt; }
+
+  bool startBackup(bool firstCall) override {
+    firstCalls.push_back(firstCall);
+    safeAtStart.push_back(getSafeRestartString());
+    if (++startCalls == failStartAt) return false;
+    if (body) return body(*this);
+    while (next < strings.size() && !stopNow()) {
+      if (putString(strings[next])) accepted += strings[next];
+      ++next;
+    }
+    updateRestart(next < strings.size() ? std::to_string(next) : std::string());
+    return true;
+  }
+
+  // Test access to protected state.
+  using OrbBufferedOutput::bufferSpanning;
+  using OrbBufferedOutput::remainingDataOffset;
+  using OrbBufferedOutput::restartIsSafe;
+
+  std::vector<std::string> strings;
+  size_t next = 0;
+  std::string accepted;
+  int initializeCalls = 0;
+  int startCalls = 0;
+  int failInitializeAt = 0;
+  int failStartAt = 0;
+  std::vector<bool> firstCalls;
+  std::vector<std::string> safeAtStart;
+  std::function<bool(ScriptedProducer&)> body;
+};
+
+}  // namespace clouddb_test
+
+#endif  // CLOUDDB_TESTS_TESTSUPPORT_H_

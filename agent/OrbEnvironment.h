@@ -5,8 +5,11 @@
 #ifndef CLOUDDB_AGENT_ORBENVIRONMENT_H_
 #define CLOUDDB_AGENT_ORBENVIRONMENT_H_
 
+#include "agent/BufferedFromString.h"
+#include "agent/OrbBufferedInput.h"
 #include "agent/OrbBufferedOutput.h"
 #include "agent/OrbInterfaces.h"
 #include "agent/OrbSimpleStreams.h"
+#include "agent/TestBufferedInput.h"
 
 #endif  // CLOUDDB_AGENT_ORBENVIRONMENT_H_

@@ -10,32 +10,6 @@
 namespace clouddb_test {
 namespace {
 
-// A consumer that reads every line of each buffer handed to it.
-class LineCollector : public OrbBufferedInput {
- public:
-  explicit LineCollector(OrbEnvironment& env) : OrbBufferedInput("collector", env) {}
-
-  bool initializeRestore() override { return ++initializeCalls != failInitializeAt; }
-
-  bool startRestore(bool firstCall) override {
-    firstCalls.push_back(firstCall);
-    if (++startCalls == failStartAt) return false;
-    std::string line;
-    while (getLine(line)) lines.push_back(line);
-    return true;
-  }
-
-  using OrbBufferedInput::partialLine;
-  using OrbBufferedInput::pendingCapacity;
-
-  std::vector<std::string> lines;
-  std::vector<bool> firstCalls;
-  int initializeCalls = 0;
-  int startCalls = 0;
-  int failInitializeAt = 0;
-  int failStartAt = 0;
-};
-
 class BufferedInputTest : public testing::Test {
  protected:
   bool write(std::string bytes) { return input.processBuffer(bytes.data(), bytes.size()); }

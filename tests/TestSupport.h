@@ -124,6 +124,33 @@ class ScriptedProducer : public OrbBufferedOutput {
   std::function<bool(ScriptedProducer&)> body;
 };
 
+// A restore consumer that reads every line of each buffer handed to it.
+// Initialisation or consumption can be made to fail at a given call.
+class LineCollector : public OrbBufferedInput {
+ public:
+  explicit LineCollector(OrbEnvironment& env) : OrbBufferedInput("collector", env) {}
+
+  bool initializeRestore() override { return ++initializeCalls != failInitializeAt; }
+
+  bool startRestore(bool firstCall) override {
+    firstCalls.push_back(firstCall);
+    if (++startCalls == failStartAt) return false;
+    std::string line;
+    while (getLine(line)) lines.push_back(line);
+    return true;
+  }
+
+  using OrbBufferedInput::partialLine;
+  using OrbBufferedInput::pendingCapacity;
+
+  std::vector<std::string> lines;
+  std::vector<bool> firstCalls;
+  int initializeCalls = 0;
+  int startCalls = 0;
+  int failInitializeAt = 0;
+  int failStartAt = 0;
+};
+
 }  // namespace clouddb_test
 
 #endif  // CLOUDDB_TESTS_TESTSUPPORT_H_

@@ -1,0 +1,37 @@
+#include "remotefile/CloudDBRemoteFileFactory.h"
+
+namespace {
+
+// The host's retry count for every driver of this factory.
+constexpr int kDriverRetryCount = 5;
+
+}  // namespace
+
+CloudDBRemoteFileFactory::CloudDBRemoteFileFactory()
+    : approximateSizeLimit(kDefaultSizeLimit), fileSize(0) {}
+
+CloudDBRemoteFileFactory::CloudDBRemoteFileFactory(std::shared_ptr<OrbBufferedOutput> out,
+                                                   long long approximateSizeLimit)
+    : output(std::move(out)), approximateSizeLimit(approximateSizeLimit), fileSize(0) {}
+
+CloudDBRemoteFileFactory::~CloudDBRemoteFileFactory() = default;
+
+std::shared_ptr<MXBaseRemoteFile> CloudDBRemoteFileFactory::createObject(
+    const CloudConnectionDetails& details, const std::string& text, long long value) {
+  lastRemoteFile = std::make_shared<CloudDatabaseRemoteFile>(
+      details.port, details.endpoint, details.credentials, text, value, kDriverRetryCount);
+  if (nextOutput) {
+    lastRemoteFile->initialize(nextOutput);
+    nextOutput.reset();
+  } else {
+    lastRemoteFile->initialize(output);
+  }
+  lastRemoteFile->setFileSize(fileSize);
+  if (input) lastRemoteFile->initialize(input);
+  lastRemoteFile->setApproximateSizeLimit(approximateSizeLimit);
+  return lastRemoteFile;
+}
+
+std::shared_ptr<CloudDatabaseRemoteFile> CloudDBRemoteFileFactory::getLastRemoteFile() {
+  return lastRemoteFile;
+}

@@ -1,0 +1,365 @@
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "remotefile/CloudDBRemoteFileFactory.h"
+
+namespace clouddb_test {
+namespace {
+
+std::vector<std::string> numberedLines(int count, size_t width) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < count; ++i) {
+    std::string line = "line " + std::to_string(i) + " ";
+    line.resize(width - 1 - (i % 7), static_cast<char>('a' + i % 26));
+    lines.push_back(line + "\n");
+  }
+  return lines;
+}
+
+class RemoteFileTest : public testing::Test {
+ protected:
+  RemoteFileTest() : driver(0, "endpoint", "credentials", "container", 0, 5) {}
+
+  void wireOutput(std::vector<std::string> strings) {
+    producer = std::make_shared<ScriptedProducer>(env, std::move(strings));
+    driver.initialize(std::static_pointer_cast<OrbBufferedOutput>(producer));
+  }
+
+  void wireInput() {
+    collector = std::make_shared<LineCollector>(env);
+    driver.initialize(std::static_pointer_cast<OrbBufferedInput>(collector));
+  }
+
+  // One ReadFile; returns the bytes read, or "!" when the call failed.
+  std::string read(long long size) {
+    std::string buffer(static_cast<size_t>(size), '\0');
+    long long bytesRead = -1;
+    if (!driver.ReadFile(buffer.data(), size, bytesRead)) return "!";
+    return buffer.substr(0, static_cast<size_t>(bytesRead));
+  }
+
+  bool write(std::string bytes) {
+    return driver.WriteFile(bytes.data(), static_cast<long long>(bytes.size()));
+  }
+
+  void expectError(long long code, const std::string& text) {
+    EXPECT_EQ(driver.GetLastErrorCode(), code);
+    EXPECT_EQ(driver.GetLastErrorString(), text);
+  }
+
+  RecordingEnvironment env;
+  CloudDatabaseRemoteFile driver;
+  std::shared_ptr<ScriptedProducer> producer;
+  std::shared_ptr<LineCollector> collector;
+};
+
+TEST_F(RemoteFileTest, UnwiredDriverRefusesEveryTransfer) {
+  DebugLogCapture log;
+  EXPECT_EQ(read(8), "!");
+  expectError(3, "not initialized for reading");
+  EXPECT_FALSE(write("x\n"));
+  expectError(3, "not initialized for writing");
+  EXPECT_FALSE(driver.OpenCloudFile("f"));
+  expectError(1, "not properly initialized");
+  EXPECT_TRUE(log.has("OpenCloudFile", "Opening cloud file: f"));
+  EXPECT_TRUE(log.has("OpenCloudFile", "initialize with an output before opening the cloud file"));
+  EXPECT_FALSE(driver.CreateCloudFile("g", MXRFInfo()));
+  expectError(1, "not properly initialized");
+  EXPECT_TRUE(
+      log.has("CreateCloudFile", "initialize with an input before creating the cloud file"));
+  const CZuError error = driver.GetLastMMErrorCode();
+  EXPECT_EQ(error.code(), 1);
+  EXPECT_EQ(error.message(), "not properly initialized");
+  EXPECT_TRUE(driver.CloseFile());
+  EXPECT_EQ(driver.GetLastMMErrorCode().code(), 0);
+}
+
+TEST_F(RemoteFileTest, FailuresCarryTheEnvironmentsReason) {
+  struct Case {
+    std::string failure;
+    std::string expected;
+  };
+  for (const Case& c : {Case{"", "unable to fill the buffer"}, Case{"disk gone", "disk gone"}}) {
+    RecordingEnvironment failing;
+    if (!c.failure.empty()) failing.setFailure(c.failure);
+    auto output = std::make_shared<ScriptedProducer>(failing, std::vector<std::string>{"a"});
+    output->failStartAt = 1;
+    driver.initialize(std::static_pointer_cast<OrbBufferedOutput>(output));
+    DebugLogCapture log;
+    EXPECT_EQ(read(4), "!");
+    expectError(4, c.expected);
+    EXPECT_TRUE(log.has("ReadFile",
+                        c.failure.empty() ? c.expected : "fillBuffer failed with: " + c.failure));
+  }
+  for (const Case& c : {Case{"", "unable to process the buffer"}, Case{"bad line", "bad line"}}) {
+    RecordingEnvironment failing;
+    if (!c.failure.empty()) failing.setFailure(c.failure);
+    auto input = std::make_shared<LineCollector>(failing);
+    input->failStartAt = 1;
+    driver.initialize(std::static_pointer_cast<OrbBufferedInput>(input));
+    DebugLogCapture log;
+    EXPECT_TRUE(write("a\n"));
+    EXPECT_FALSE(write("b\n"));
+    expectError(5, c.expected);
+    EXPECT_TRUE(log.has(
+        "WriteFile", c.failure.empty() ? c.expected : "processBuffer failed with: " + c.failure));
+  }
+  EXPECT_FALSE(driver.WriteFile(nullptr, -1));
+  expectError(5, "unable to process the buffer");
+}
+
+TEST_F(RemoteFileTest, ReadsEndAtTheLimitOnceNothingIsPending) {
+  // Ten-byte lines, 16-byte reads, a limit of 16: the first read reaches the
+  // limit exactly and does not end the file.
+  wireOutput({"123456789\n", "abcdefghi\n", "ABCDEFGHI\n", "zzzzzzzzz\n", "next file\n"});
+  driver.setApproximateSizeLimit(16);
+  EXPECT_EQ(read(16), "123456789\nabcdef");
+  EXPECT_EQ(read(16), "ghi\nABCDEFGHI\nzz");
+  // Past the limit: only the pending bytes, without asking the agent.
+  EXPECT_EQ(read(16), "zzzzzzz\n");
+  EXPECT_EQ(producer->startCalls, 2);
+  EXPECT_EQ(read(16), "");
+  EXPECT_EQ(driver.getSavedBytesWritten(), 40);
+  EXPECT_EQ(driver.getBytesWritten(), 40);
+  EXPECT_FALSE(driver.isEndOfBackup());
+}
+
+TEST_F(RemoteFileTest, ReadsAfterTheEndOfBackupAreEmpty) {
+  wireOutput({"only\n"});
+  driver.setApproximateSizeLimit(0);
+  EXPECT_EQ(read(64), "only\n");
+  EXPECT_TRUE(driver.isEndOfBackup());
+  producer->remainingDataOffset = 99;  // the output is not asked again
+  EXPECT_EQ(read(64), "");
+  EXPECT_EQ(read(64), "");
+  EXPECT_TRUE(driver.CloseFile());
+  EXPECT_EQ(driver.GetIOMode(), 0);
+}
+
+TEST_F(RemoteFileTest, InternalErrorPastTheLimit) {
+  wireOutput({"0123456789"});
+  driver.setApproximateSizeLimit(1);
+  EXPECT_EQ(read(4), "0123");
+  producer->remainingDataOffset = 99;
+  EXPECT_EQ(read(4), "!");
+  expectError(4, "Internal error determining remaining data size");
+}
+
+TEST_F(RemoteFileTest, FileInfoReportsNowAndTheConfiguredSize) {
+  MXRFInfo info;
+  info.name = "old";
+  info.tags["k"] = "v";
+  driver.setFileSize(12345);
+  const std::time_t before = std::time(nullptr);
+  EXPECT_TRUE(driver.GetFileInfo(info));
+  EXPECT_EQ(info.size, 12345);
+  EXPECT_GE(info.mtime, before);
+  EXPECT_LE(info.mtime, std::time(nullptr));
+  EXPECT_EQ(info.name, "");
+  EXPECT_TRUE(info.tags.empty());
+}
+
+TEST_F(RemoteFileTest, CreateCloudFileWaitsWhileTheMarkerExists) {
+  wireInput();
+  std::FILE* marker = std::fopen(CloudDatabaseRemoteFile::kRestoreSleepMarker, "w");
+  ASSERT_NE(marker, nullptr);
+  std::fclose(marker);
+  std::atomic<bool> returned{false};
+  std::thread host([&] {
+    EXPECT_TRUE(driver.CreateCloudFile("c", MXRFInfo()));
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(returned);
+  std::remove(CloudDatabaseRemoteFile::kRestoreSleepMarker);
+  host.join();
+  EXPECT_TRUE(returned);
+}
+
+TEST_F(RemoteFileTest, NamespaceOperations) {
+  struct Case {
+    const char* name;
+    std::function<bool()> call;
+    bool result;
+    long long code;
+    std::string text;
+    std::string logLine;
+  };
+  std::vector<MXRFInfo> files(1);
+  std::vector<std::string> folders{"kept"};
+  MXRFInfo info;
+  int status = 7;
+  bool truncated = false;
+  std::string marker;
+  std::string remote = "remote";
+  auto& d = driver;
+  d.GetNativeFileInfo("x", info);  // leaves a failure for DeleteCloudFile to keep
+  const std::string refused = "not supported";
+  const std::vector<Case> cases = {
+      {"DeleteCloudFile", [&] { return d.DeleteCloudFile("n"); }, true, 1005,
+       "cloud DB files are artificial, and do not already exist", "Not deleting cloud file n"},
+      {"Init", [&] { return d.Init(); }, true, 0, "", ""},
+      {"CheckServerStatus", [&] { return d.CheckServerStatus(); }, true, 0, "", ""},
+      {"CreateFolder", [&] { return d.CreateFolder("f"); }, true, 0, "", ""},
+      {"CreateRootFolder", [&] { return d.CreateRootFolder("r"); }, true, 0, "",
+       "create root folder: r"},
+      {"DeleteRootFolder", [&] { return d.DeleteRootFolder("r"); }, true, 0, "",
+       "delete root folder: r"},
+      {"GetRootFolderStatus", [&] { return d.GetRootFolderStatus("", status); }, true, 0, "",
+       "Pretending that root folder  exists"},
+      {"GetNativeFileInfo", [&] { return d.GetNativeFileInfo("p", info); }, false, 1005,
+       "cloud DB files are artificial, and do not already exist", ""},
+      {"GetRootFolderList", [&] { return d.GetRootFolderList(folders); }, false, 2, refused, ""},
+      {"GetFileList", [&] { return d.GetFileList("f", files, folders, true, 9); }, false, 2,
+       refused, ""},
+      {"DeleteRemoteFile", [&] { return d.DeleteRemoteFile("p"); }, false, 2, refused,
+       "delete remote file p fails"},
+      {"GetRemoteFileList", [&] { return d.GetRemoteFileList("f", files, folders, true, true); },
+       false, 2, refused, "GetRemoteFileList fails: folder f"},
+      {"GetRemoteFileList",
+       [&] { return d.GetRemoteFileList("g", files, folders, true, true, 3ul); }, false, 2, refused,
+       "GetRemoteFileList fails: folder g"},
+      {"GetCloudRemoteFileList",
+       [&] {
+         return d.GetCloudRemoteFileList("f", true, files, folders, true, 9, truncated, marker);
+       },
+       false, 2, refused, "GetCloudRemoteFileList fails: folder f"},
+      {"GetRemoteFileInfo", [&] { return d.GetRemoteFileInfo("p", info); }, false, 2, refused,
+       "GetRemoteFileInfo fails: p"},
+      {"GetRemoteFileInfo", [&] { return d.GetRemoteDirectoryInfo("q", info); }, false, 2, refused,
+       "GetRemoteFileInfo fails: q"},
+      {"CreateRemoteFolder", [&] { return d.CreateRemoteFolder("f"); }, false, 2, refused,
+       "CreateRemoteFolder fails: folder f"},
+      {"DeleteRemoteFolder", [&] { return d.DeleteRemoteFolder("f"); }, false, 2, refused,
+       "DeleteRemoteFolder fails: folder f"},
+      {"GetRemoteFolderStatus", [&] { return d.GetRemoteFolderStatus("f", status); }, false, 2,
+       refused, "GetRemoteFolderStatus fails: folder f"},
+      {"SendRemoteFile",
+       [&] { return d.SendRemoteFile(nullptr, "local", 0, 0, remote, "t", 0, marker); }, false, 2,
+       refused, "send remote file fails: loc local remote remote"},
+      {"ReadRemoteFile",
+       [&] {
+         long long n = 0;
+         return d.ReadRemoteFile("remote", "local", 0, nullptr, 0, n);
+       },
+       false, 2, refused, "read remote file fails: loc local remote remote"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DebugLogCapture log;
+    EXPECT_EQ(c.call(), c.result);
+    expectError(c.code, c.text);
+    EXPECT_TRUE(c.logLine.empty() || log.has(c.name, c.logLine));
+    EXPECT_TRUE(driver.IsItemNotFound(static_cast<unsigned long>(c.code)));
+  }
+  int folderStatus = 0;
+  EXPECT_TRUE(driver.GetFolderStatus("f", folderStatus));
+  EXPECT_EQ(folderStatus, 1);
+  EXPECT_EQ(status, 1);  // refused GetRemoteFolderStatus left it untouched
+  EXPECT_EQ(files.size(), 1u);
+  EXPECT_EQ(folders, std::vector<std::string>{"kept"});
+}
+
+TEST(RemoteFileFactoryTest, WiresEachDriver) {
+  RecordingEnvironment env;
+  CloudDBRemoteFileFactory empty;
+  EXPECT_EQ(empty.approximateSizeLimit, 1048576);
+  EXPECT_EQ(empty.getLastRemoteFile(), nullptr);
+  EXPECT_FALSE(empty.createObject(CloudConnectionDetails(), "", 0)->OpenCloudFile("f"));
+
+  auto first = std::make_shared<BufferedFromString>("first", env, "1\n");
+  auto second = std::make_shared<BufferedFromString>("second", env, "2\n");
+  CloudDBRemoteFileFactory factory(first, 77);
+  factory.nextOutput = second;
+  factory.fileSize = 9;
+  auto readAll = [](MXBaseRemoteFile& d) {
+    char buffer[16];
+    long long n = 0;
+    EXPECT_TRUE(d.ReadFile(buffer, sizeof buffer, n));
+    return std::string(buffer, static_cast<size_t>(n));
+  };
+  auto a = factory.createObject(CloudConnectionDetails(), "", 0);
+  EXPECT_EQ(factory.nextOutput, nullptr);
+  EXPECT_EQ(readAll(*a), "2\n");
+  auto b = factory.createObject(CloudConnectionDetails(), "", 0);
+  EXPECT_EQ(readAll(*b), "1\n");
+  EXPECT_EQ(factory.getLastRemoteFile(), b);
+  EXPECT_EQ(factory.getLastRemoteFile()->getFileSize(), 9u);
+
+  std::weak_ptr<MXBaseRemoteFile> released = b;
+  factory.input = std::make_shared<LineCollector>(env);
+  auto c = factory.createObject(CloudConnectionDetails(), "", 0);
+  EXPECT_EQ(c->GetIOMode(), 2);
+  long long n = 0;
+  EXPECT_FALSE(c->ReadFile(nullptr, 1, n));  // no output wired
+  EXPECT_EQ(c->GetLastErrorCode(), 3);
+  EXPECT_FALSE(released.expired());
+  b.reset();
+  EXPECT_TRUE(released.expired());
+}
+
+// The host's calling order through the factory: a backup over several cloud
+// files, then a restore of the same files through new drivers.
+TEST(RemoteFilePipeTest, RestoreGivesBackEveryLineBackedUp) {
+  struct Case {
+    long long limit;
+    long long buffer;
+  };
+  const std::vector<std::string> lines = numberedLines(400, 60);
+  for (const Case& c :
+       {Case{1000, 256}, Case{4096, 1000}, Case{100, 512}, Case{0, 333}, Case{1, 7}}) {
+    SCOPED_TRACE("limit " + std::to_string(c.limit) + " buffer " + std::to_string(c.buffer));
+    RecordingEnvironment env;
+    CloudDBRemoteFileFactory backup(std::make_shared<ScriptedProducer>(env, lines), c.limit);
+    backup.fileSize = 1;
+    std::vector<std::string> cloudFiles;
+    do {
+      auto driver = backup.createObject(CloudConnectionDetails(), "bucket", 0);
+      ASSERT_TRUE(driver->OpenCloudFile("file" + std::to_string(cloudFiles.size())));
+      std::string file;
+      std::string buffer(static_cast<size_t>(c.buffer), '\0');
+      long long bytesRead = 0;
+      while (true) {
+        ASSERT_TRUE(driver->ReadFile(buffer.data(), c.buffer, bytesRead));
+        if (bytesRead == 0) break;
+        file.append(buffer, 0, static_cast<size_t>(bytesRead));
+      }
+      ASSERT_TRUE(driver->CloseFile());
+      MXRFInfo info;
+      ASSERT_TRUE(driver->GetFileInfo(info));
+      cloudFiles.push_back(file);
+      ASSERT_LT(cloudFiles.size(), 10000u);
+    } while (!backup.getLastRemoteFile()->isEndOfBackup());
+    EXPECT_TRUE(c.limit == 0 || c.limit >= 4000 || cloudFiles.size() > 2);
+
+    CloudDBRemoteFileFactory restore;
+    auto collector = std::make_shared<LineCollector>(env);
+    restore.input = collector;
+    for (const std::string& file : cloudFiles) {
+      auto driver = restore.createObject(CloudConnectionDetails(), "bucket", 0);
+      ASSERT_TRUE(driver->CreateCloudFile("file", MXRFInfo()));
+      for (size_t at = 0; at < file.size(); at += static_cast<size_t>(c.buffer)) {
+        std::string block = file.substr(at, static_cast<size_t>(c.buffer));
+        ASSERT_TRUE(driver->WriteFile(block.data(), static_cast<long long>(block.size())));
+      }
+      ASSERT_TRUE(driver->CloseFile());
+    }
+    std::vector<std::string> expected;
+    for (const std::string& line : lines) expected.push_back(line.substr(0, line.size() - 1));
+    EXPECT_EQ(collector->lines, expected);
+  }
+}
+
+}  // namespace
+}  // namespace clouddb_test

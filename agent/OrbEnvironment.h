@@ -8,7 +8,9 @@
 #include "agent/BufferedFromString.h"
 #include "agent/OrbBufferedInput.h"
 #include "agent/OrbBufferedOutput.h"
+#include "agent/OrbFileStreams.h"
 #include "agent/OrbInterfaces.h"
+#include "agent/OrbPrototypeEnvironment.h"
 #include "agent/OrbSimpleStreams.h"
 #include "agent/TestBufferedInput.h"
 

@@ -1,11 +1,19 @@
 #include "agent/OrbBufferedOutput.h"
 
+#include <unistd.h>
+
 #include <cstring>
+
+#include "agent/OrbFileStreams.h"
+#include "util/CloudDBUtil.h"
 
 namespace {
 
 // The refused-string message quotes at most this many bytes of the string.
 constexpr size_t kQuotedBytes = 256;
+
+// The debug copy may hold the agent's data: its folder is private.
+constexpr int kDebugFolderMode = 0700;
 
 }  // namespace
 
@@ -180,4 +188,27 @@ bool OrbBufferedOutput::debugPutString(const std::string& s) {
   if (debugOutput->putString(s)) return true;
   logEnvironment.log("debugPutString", "Failed to write to debug output file");
   return false;
+}
+
+void OrbBufferedOutput::setDebugOutputFile(const std::string& path) {
+  std::string folder;
+  std::string fileName;
+  if (!parsePath(path, folder, fileName)) {
+    logEnvironment.log("setDebugOutputFile", "Cannot parse debug file path '" + path + "'");
+    return;
+  }
+  if (access(folder.c_str(), F_OK) != 0) {
+    int errorCode = 0;
+    if (!recursiveMkdir(folder, kDebugFolderMode, errorCode)) {
+      logEnvironment.log("setDebugOutputFile", "Cannot create parent folder for debug file path '" +
+                                                   path + "' with error code " +
+                                                   std::to_string(errorCode));
+    }
+  }
+  logEnvironment.log("setDebugOutputFile",
+                     "troubleshooting data will be written to '" + path + "'");
+  if (debugOutput && !debugOutput->close(std::string())) {
+    logEnvironment.log("setDebugOutputFile", "Flush of previous debug file failed");
+  }
+  debugOutput = std::make_shared<OrbOutputFile>(folder, fileName, logEnvironment);
 }

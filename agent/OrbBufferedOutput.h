@@ -65,6 +65,11 @@ class CLOUDDB_EXPORT OrbBufferedOutput : public OrbOutput {
   // Bytes put but not yet handed over; internalError is set (and 0
   // returned) when the accounting is inconsistent.
   virtual uint64_t getRemainingDataSize(bool& internalError);
+  // From now on copies every accepted string to the local file at path (its
+  // folder created with mode 0700 when missing), replacing and closing any
+  // previous copy. Problems are only logged; an unopenable path makes every
+  // later putString fail until a usable path is set.
+  virtual void setDebugOutputFile(const std::string& path);
 
   // Writes s to the debug copy, if there is one.
   bool debugPutString(const std::string& s);

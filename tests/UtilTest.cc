@@ -1,0 +1,344 @@
+#include <pthread.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include "TestSupport.h"
+#include "util/CloudDBUtil.h"
+
+namespace clouddb_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ParsePathTest, SplitsAtTheLastSeparator) {
+  struct Case {
+    std::string path;
+    bool result;
+    std::string folder;
+    std::string fileName;
+  };
+  const std::vector<Case> cases = {
+      {"", false, "", ""},
+      {"ab", false, "", ""},
+      {"abc", false, "", ""},
+      {"/ab", false, "", ""},
+      {"/a/", false, "", ""},
+      {"ab/", false, "", ""},
+      {"a/b", true, "a", "b"},
+      {"/tmp/x.log", true, "/tmp", "x.log"},
+      {"/tmp//x", true, "/tmp", "x"},
+      {"//srv/share", true, "/srv", "share"},
+      {"/a/b/", true, "/a", "b"},
+      {"C:\\dir\\f.txt", true, "C:\\dir", "f.txt"},
+      {"a\\b/c", true, "a\\b", "c"},
+      {"a/\\/b", true, "a", "b"},
+  };
+  for (const Case& c : cases) {
+    std::string folder = "untouched";
+    std::string fileName = "untouched";
+    EXPECT_EQ(parsePath(c.path, folder, fileName), c.result) << c.path;
+    EXPECT_EQ(folder, c.result ? c.folder : "untouched") << c.path;
+    EXPECT_EQ(fileName, c.result ? c.fileName : "untouched") << c.path;
+  }
+}
+
+class TempDir : public testing::Test {
+ protected:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "clouddb-util-XXXXXX").string();
+    dir = mkdtemp(pattern.data());
+  }
+  ~TempDir() override { fs::remove_all(dir); }
+
+  std::string dir;
+};
+
+using RecursiveMkdirTest = TempDir;
+
+TEST_F(RecursiveMkdirTest, CreatesMissingParents) {
+  struct Case {
+    std::string path;
+    bool result;
+    int errorCode;
+  };
+  std::ofstream(dir + "/file") << "x";
+  const std::vector<Case> cases = {
+      {dir + "/a/b/c", true, 0},     {dir + "/a/b/c", true, EEXIST},
+      {dir + "/file", true, EEXIST}, {dir + "/file/sub/deeper", false, ENOTDIR},
+      {"", false, ENOENT},
+  };
+  for (const Case& c : cases) {
+    int errorCode = -1;
+    EXPECT_EQ(recursiveMkdir(c.path, 0700, errorCode), c.result) << c.path;
+    EXPECT_EQ(errorCode, c.errorCode) << c.path;
+  }
+  struct stat info {};
+  ASSERT_EQ(stat((dir + "/a/b").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST(ColonDelimTest, SplitsAtTheLastColon) {
+  struct Case {
+    std::string joined;
+    std::string first;
+    std::string second;
+  };
+  const std::vector<Case> cases = {
+      {":", "", ""},         {"a:b:c", "a:b", "c"}, {"plain", "plain", "plain"},
+      {":tail", "", "tail"}, {"head:", "head", ""}, {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    std::string first;
+    std::string second;
+    fromColonDelim(c.joined, first, second);
+    EXPECT_EQ(first, c.first) << c.joined;
+    EXPECT_EQ(second, c.second) << c.joined;
+    // Joining the parts back gives the text whenever it had a colon.
+    std::string joined;
+    toColonDelim(first, second, joined);
+    EXPECT_TRUE(c.joined.find(':') == std::string::npos || joined == c.joined) << joined;
+  }
+  std::string same = "x:y";
+  fromColonDelim(same, same, same);  // parts may alias the input
+  EXPECT_EQ(same, "y");
+}
+
+TEST(CompactJsonTest, RemovesTabsAndLineBreaksOnly) {
+  struct Case {
+    std::string json;
+    std::string compact;
+  };
+  const std::vector<Case> cases = {
+      {"{\"a\": 1}", "{\"a\": 1}"},
+      {"\t\r\n\n", ""},
+      {"{\n  \"a\": \"x\\ny\",\r\n\t\"b\": [1, 2]\n}\n", "{  \"a\": \"x\\ny\",\"b\": [1, 2]}"},
+  };
+  for (Case c : cases) {
+    compactJson(c.json);
+    EXPECT_EQ(c.json, c.compact);
+  }
+}
+
+const char kItem[] = R"({"sk":{"N":"42"},"data":{"M":{"nested":{"L":[{"S":"x"},{"N":"1"}]}}},)"
+                     R"("blob":{"B":"AAEC"},"flag":{"BOOL":true},"pk":{"S":"user1"}})";
+
+TEST(KeyStringTest, CanonicalKeyOfRealItems) {
+  struct Case {
+    const char* name;
+    std::string json;
+    std::vector<std::string> keys;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"example", kItem, {"sk", "pk"}, "pk::*::user1*/*/sk::*::42*/*/"},
+      {"keys last",
+       R"({"a":{"S":"1"},"z":{"B":"Zm9v"},"k":{"N":"-1.5e3"}})",
+       {"z", "k"},
+       "k::*::-1.5e3*/*/z::*::Zm9v*/*/"},
+      {"no keys", kItem, {}, ""},
+      {"repeated key", kItem, {"pk", "pk"}, "pk::*::user1*/*/pk::*::user1*/*/"},
+      {"N wins over S", R"({"k":{"S":"s","N":"7"}})", {"k"}, "k::*::7*/*/"},
+      {"case matters", R"({"k":{"n":"7","s":"x"}})", {"k"}, "k::*::*/*/"},
+      {"escaped NUL", R"({"k":{"S":"ab\u0000cd"}})", {"k"}, "k::*::ab*/*/"},
+      {"escapes", R"({"k":{"S":"a\"b\\c\u00e9"}})", {"k"}, "k::*::a\"b\\c\xc3\xa9*/*/"},
+      {"separators copied", R"({"k":{"S":"a::*::b"}})", {"k"}, "k::*::a::*::b*/*/"},
+      {"missing attribute", kItem, {"zz"}, "zz::*::*/*/"},
+      {"map value", kItem, {"data"}, "data::*::*/*/"},
+      {"first duplicate member wins", R"({"k":{"S":"1"},"k":{"S":"2"}})", {"k"}, "k::*::1*/*/"},
+      {"invalid JSON", R"({"pk":{"S":"user1"})", {"pk"}, "pk::*::*/*/"},
+      {"trailing garbage", R"({"pk":{"S":"user1"}} x)", {"pk"}, "pk::*::*/*/"},
+      {"top level array", R"([{"pk":{"S":"u"}}])", {"pk"}, "pk::*::*/*/"},
+      {"value not an object", R"({"pk":"u"})", {"pk"}, "pk::*::*/*/"},
+      {"type not a string", R"({"pk":{"N":5,"S":"s"}})", {"pk"}, "pk::*::s*/*/"},
+      {"text after NUL ignored",
+       std::string(R"({"pk":{"S":"u"}})") + '\0' + "junk",
+       {"pk"},
+       "pk::*::u*/*/"},
+      {"risky exponent inside a string",
+       R"({"pk":{"S":"1e-21474836390"}})",
+       {"pk"},
+       "pk::*::1e-21474836390*/*/"},
+  };
+  for (Case c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(keyString(c.json, c.keys), c.expected);
+    EXPECT_TRUE(std::is_sorted(c.keys.begin(), c.keys.end()));
+  }
+}
+
+// Runs body on a thread with a small stack, as a host's worker might.
+void onSmallStack(size_t stackBytes, const std::function<void()>& body) {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, stackBytes), 0);
+  pthread_t thread;
+  auto run = [](void* argument) -> void* {
+    (*static_cast<const std::function<void()>*>(argument))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&body)),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+}
+
+TEST(KeyStringTest, HostileInputOnASmallStack) {
+  const size_t deep = 1000000;
+  const std::vector<std::string> hostile = {
+      std::string(deep, '['),
+      std::string(deep, '[') + std::string(deep, ']'),
+      "{\"pk\":" + std::string(200000, '[') + std::string(200000, ']') + "}",
+      R"({"pk":{"S":"u"},"x":[0.00000000001e-2147483639]})",
+      "[0.00000000001e-2147483639]",
+      "[1e-0000000000000000000002147483648]",
+  };
+  onSmallStack(256 * 1024, [&] {
+    for (const std::string& json : hostile) {
+      std::vector<std::string> keys = {"pk"};
+      EXPECT_EQ(keyString(json, keys), "pk::*::*/*/");
+    }
+  });
+}
+
+// The iterative parse behind keyString accepts and rejects exactly what the
+// default recursive parse does, and builds the same document.
+TEST(KeyStringTest, IterativeParseMatchesTheDefaultParse) {
+  std::vector<std::string> corpus = {kItem,
+                                     "",
+                                     " ",
+                                     "{}",
+                                     "[]",
+                                     "null",
+                                     "1",
+                                     "-0.5e-3",
+                                     "\"s\"",
+                                     "{\"a\":}",
+                                     "[1,]",
+                                     "{\"a\" 1}",
+                                     "[1 2]",
+                                     "{} {}",
+                                     "\"\\uD800\"",
+                                     "[\"\\u0000\"]",
+                                     "01",
+                                     "1.",
+                                     "[-]",
+                                     "tru",
+                                     "{\"a\":[{\"b\":{}}]} ",
+                                     "\xef\xbb\xbf{}"};
+  std::mt19937 random(99);
+  const std::string base = kItem;
+  for (int i = 0; i < 5000; ++i) {
+    std::string mutated = base;
+    for (int edits = 1 + random() % 3; edits > 0; --edits) {
+      const size_t at = random() % mutated.size();
+      switch (random() % 3) {
+        case 0:
+          mutated[at] = "{}[],:\"0e-.\\ a"[random() % 14];
+          break;
+        case 1:
+          mutated.erase(at, 1);
+          break;
+        default:
+          mutated.insert(at, 1, "{}[],:\"1"[random() % 8]);
+          break;
+      }
+    }
+    corpus.push_back(mutated);
+  }
+  for (const std::string& json : corpus) {
+    rapidjson::Document recursive;
+    rapidjson::Document iterative;
+    recursive.Parse(json.c_str());
+    iterative.Parse<rapidjson::kParseIterativeFlag>(json.c_str());
+    ASSERT_EQ(recursive.HasParseError(), iterative.HasParseError()) << json;
+    ASSERT_TRUE(recursive.HasParseError() || recursive == iterative) << json;
+  }
+}
+
+// --- Debug copy of the backup stream --------------------------------------
+
+class DebugCaptureTest : public TempDir {
+ protected:
+  std::string readBack(const std::string& path) {
+    std::string text;
+    OrbInputFile::fileToString(path, text);
+    return text;
+  }
+
+  std::string drain(ScriptedProducer& producer, size_t bufferSize) {
+    std::string all;
+    std::string buffer(bufferSize, '\0');
+    size_t filled = 0;
+    bool more = true;
+    while (more) {
+      producer.setBufferSpanning(true);
+      EXPECT_TRUE(producer.fillBuffer(buffer.data(), bufferSize, filled, more));
+      all.append(buffer, 0, filled);
+    }
+    return all;
+  }
+
+  RecordingEnvironment env;
+};
+
+TEST_F(DebugCaptureTest, CopyHoldsExactlyTheBytesRead) {
+  ScriptedProducer producer(env, {"alpha\n", std::string(100, 'b') + "\n", "", "gamma\r\n"});
+  const std::string path = dir + "/new/folder/copy.txt";
+  producer.setDebugOutputFile(path);
+  EXPECT_TRUE(
+      env.logged("setDebugOutputFile", "troubleshooting data will be written to '" + path + "'"));
+  const std::string read = drain(producer, 16);
+  producer.setDebugOutputFile(dir + "/other.txt");  // closes the first copy
+  EXPECT_EQ(readBack(path), read);
+  struct stat info {};
+  ASSERT_EQ(stat((dir + "/new").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(DebugCaptureTest, SamePathTwiceStartsAfresh) {
+  ScriptedProducer producer(env, {});
+  const std::string path = dir + "/copy.txt";
+  producer.setDebugOutputFile(path);
+  producer.putString("first");
+  producer.setDebugOutputFile(path);  // flushes "first", then truncates
+  EXPECT_EQ(readBack(path), "");
+  producer.putString("second");
+  producer.setDebugOutputFile(dir + "/other.txt");
+  EXPECT_EQ(readBack(path), "second");
+}
+
+TEST_F(DebugCaptureTest, UnusablePathsAreReported) {
+  ScriptedProducer producer(env, {});
+  producer.setDebugOutputFile("bare-name");
+  producer.setDebugOutputFile("/rootfile");
+  EXPECT_TRUE(env.logged("setDebugOutputFile", "Cannot parse debug file path 'bare-name'"));
+  EXPECT_TRUE(env.logged("setDebugOutputFile", "Cannot parse debug file path '/rootfile'"));
+  EXPECT_TRUE(producer.putString("no copy yet"));
+
+  std::ofstream(dir + "/file") << "x";
+  const std::string blocked = dir + "/file/sub/copy.txt";
+  producer.setDebugOutputFile(blocked);
+  EXPECT_TRUE(env.logged("setDebugOutputFile", "Cannot create parent folder for debug file path '" +
+                                                   blocked + "' with error code " +
+                                                   std::to_string(ENOTDIR)));
+  EXPECT_FALSE(producer.putString("refused"));
+  EXPECT_FALSE(producer.putString("refused again"));
+  EXPECT_TRUE(env.logged("debugPutString", "Failed to write to debug output file"));
+
+  producer.setDebugOutputFile(dir + "/usable.txt");
+  EXPECT_TRUE(producer.putString("ok"));
+}
+
+}  // namespace
+}  // namespace clouddb_test

@@ -1,0 +1,195 @@
+#include "util/CloudDBUtil.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include <rapidjson/document.h>
+
+namespace {
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+// RapidJSON's base allocator with allocation failure turned into
+// std::bad_alloc: the parser never sees a null pointer.
+class ThrowingAllocator {
+ public:
+  static const bool kNeedFree = true;
+
+  void* Malloc(size_t size) {
+    if (size == 0) return nullptr;
+    void* memory = std::malloc(size);
+    if (memory == nullptr) throw std::bad_alloc();
+    return memory;
+  }
+
+  void* Realloc(void* original, size_t, size_t newSize) {
+    if (newSize == 0) {
+      std::free(original);
+      return nullptr;
+    }
+    void* memory = std::realloc(original, newSize);
+    if (memory == nullptr) throw std::bad_alloc();
+    return memory;
+  }
+
+  static void Free(void* memory) { std::free(memory); }
+};
+
+using PoolAllocator = rapidjson::MemoryPoolAllocator<ThrowingAllocator>;
+using Document = rapidjson::GenericDocument<rapidjson::UTF8<>, PoolAllocator, ThrowingAllocator>;
+using Value = Document::ValueType;
+
+// Item texts above this size are refused: it keeps the parser's count of
+// fraction digits far from int overflow. A DynamoDB item is at most 400 KB.
+constexpr size_t kMaxItemJsonBytes = size_t{1} << 27;
+
+// A negative exponent of this many digits can overflow the parser's exponent
+// arithmetic (int); shorter ones cannot, given kMaxItemJsonBytes.
+constexpr size_t kRiskyExponentDigits = 10;
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool riskyExponentAt(const char* text, size_t length, size_t minus) {
+  if (minus == 0 || (text[minus - 1] != 'e' && text[minus - 1] != 'E')) return false;
+  size_t digits = 0;
+  while (minus + 1 + digits < length && isDigit(text[minus + 1 + digits])) ++digits;
+  return digits >= kRiskyExponentDigits;
+}
+
+// Whether a risky exponent stands outside every JSON string, where the
+// parser would read it as a number.
+bool riskyExponentOutsideStrings(const char* text, size_t length) {
+  bool inString = false;
+  for (size_t i = 0; i < length; ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '-' && riskyExponentAt(text, length, i)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the parser can be given text. The common case costs one memchr
+// pass over the minus signs.
+bool safeToParse(const char* text, size_t length) {
+  if (length > kMaxItemJsonBytes) return false;
+  for (const char* minus = text;
+       (minus = static_cast<const char*>(std::memchr(minus, '-', length - (minus - text)))) !=
+       nullptr;
+       ++minus) {
+    if (riskyExponentAt(text, length, minus - text)) {
+      return !riskyExponentOutsideStrings(text, length);
+    }
+  }
+  return true;
+}
+
+void appendValueText(const Document& document, const std::string& keyName, std::string& result) {
+  if (!document.IsObject()) return;
+  const auto attribute = document.FindMember(keyName.c_str());
+  if (attribute == document.MemberEnd() || !attribute->value.IsObject()) return;
+  const Value& value = attribute->value;
+  for (const char* type : {"N", "S", "B"}) {
+    const auto member = value.FindMember(type);
+    if (member != value.MemberEnd() && member->value.IsString()) {
+      result.append(member->value.GetString());
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+bool parsePath(const std::string& path, std::string& folder, std::string& fileName) {
+  if (path.empty()) return false;
+  std::string work;
+  work.reserve(path.size());
+  for (const char c : path) {
+    if (isSeparator(c) && !work.empty() && isSeparator(work.back())) continue;
+    work.push_back(c);
+  }
+  if (work.size() < 3) return false;
+  const size_t separator = work.find_last_of("/\\", work.size() - 2);
+  if (separator == std::string::npos || separator == 0) return false;
+  folder.assign(work, 0, separator);
+  fileName.assign(work, separator + 1, std::string::npos);
+  if (isSeparator(work.back())) fileName.pop_back();
+  return true;
+}
+
+bool recursiveMkdir(const std::string& path, int mode, int& errorCode) {
+  if (mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) {
+    errorCode = 0;
+    return true;
+  }
+  errorCode = errno;
+  if (errorCode != ENOENT) return errorCode == EEXIST;
+  std::string parent;
+  std::string name;
+  if (!parsePath(path, parent, name)) return false;
+  if (!recursiveMkdir(parent, mode, errorCode)) return false;
+  if (mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) {
+    errorCode = errno;
+    return false;
+  }
+  return true;
+}
+
+void toColonDelim(const std::string& first, const std::string& second, std::string& joined) {
+  std::string result;
+  result.reserve(first.size() + 1 + second.size());
+  result.append(first).append(1, ':').append(second);
+  joined = std::move(result);
+}
+
+void fromColonDelim(const std::string& joined, std::string& first, std::string& second) {
+  const size_t colon = joined.rfind(':');
+  if (colon == std::string::npos) {
+    second = joined;
+    first = second;
+    return;
+  }
+  std::string before = joined.substr(0, colon);
+  std::string after = joined.substr(colon + 1);
+  first = std::move(before);
+  second = std::move(after);
+}
+
+void compactJson(std::string& json) {
+  json.erase(std::remove_if(json.begin(), json.end(),
+                            [](char c) { return c == '\t' || c == '\n' || c == '\r'; }),
+             json.end());
+}
+
+std::string keyString(const std::string& itemJson, std::vector<std::string>& keyNames) {
+  std::sort(keyNames.begin(), keyNames.end());
+  // Small items fit in this buffer, so most calls allocate no DOM memory.
+  char valueBuffer[4096];
+  PoolAllocator valueAllocator(valueBuffer, sizeof valueBuffer);
+  Document document(&valueAllocator);
+  const char* text = itemJson.c_str();
+  if (safeToParse(text, std::strlen(text))) {
+    // Iterative parsing: nesting depth costs heap, never stack.
+    document.Parse<rapidjson::kParseIterativeFlag>(text);
+  }
+  std::string result;
+  for (const std::string& name : keyNames) {
+    result.append(name).append("::*::");
+    appendValueText(document, name, result);
+    result.append("*/*/");
+  }
+  return result;
+}

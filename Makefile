@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 SANITIZER_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:abort_on_error=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test sanitize format clean
+.PHONY: all deps build test sanitize package format clean
 
 all: build
 
@@ -26,6 +26,11 @@ sanitize: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCLOUDDB_SANITIZE=ON
 	cmake --build $(ASAN_DIR)
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# Debian packages libclouddb0 (plug-in and host stand-in) and libclouddb-dev
+# in $(BUILD_DIR).
+package: build
+	cd $(BUILD_DIR) && cpack
 
 format:
 	git ls-files '*.h' '*.cc' | xargs clang-format -i

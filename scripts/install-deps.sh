@@ -12,6 +12,8 @@ packages=(
   libgmock-dev
   libbenchmark-dev
   rapidjson-dev
+  pkgconf
+  dpkg-dev
 )
 
 missing=()

@@ -42,25 +42,28 @@ bool OrbBufferedInput::getLine(std::string& line) {
   }
   const uint64_t lineLength = feed - bufferPosition;
   const uint64_t bytesRemoved = lineLength + 1;
-  if (bytesRemoved > bufferRemaining) {
-    logEnvironment.log("getLine",
-                       "Internal error with bytesRemoved=" + std::to_string(bytesRemoved) +
-                           " > bufferRemaining=" + std::to_string(bufferRemaining));
-    return false;
-  }
+  if (bytesRemoved > bufferRemaining) return logLineOverrun(bytesRemoved);
   uint64_t ownBytes = lineLength;
   if (ownBytes > 0 && bufferPosition[ownBytes - 1] == '\r') --ownBytes;
+  // clear + append reuses the caller's capacity on the cheapest path.
+  line.clear();
   if (partialLine.empty()) {
-    line.assign(bufferPosition, ownBytes);
+    line.append(bufferPosition, ownBytes);
   } else {
     // A carriage return that ended the previous buffer belongs to this line end.
     if (lineLength == 0 && partialLine.back() == '\r') partialLine.pop_back();
-    line.assign(partialLine).append(bufferPosition, ownBytes);
+    line.append(partialLine).append(bufferPosition, ownBytes);
     partialLine.clear();
   }
   bufferPosition += bytesRemoved;
   bufferRemaining -= bytesRemoved;
   return true;
+}
+
+bool OrbBufferedInput::logLineOverrun(uint64_t bytesRemoved) {
+  logEnvironment.log("getLine", "Internal error with bytesRemoved=" + std::to_string(bytesRemoved) +
+                                    " > bufferRemaining=" + std::to_string(bufferRemaining));
+  return false;
 }
 
 bool OrbBufferedInput::close() { return closeChunk(); }

@@ -74,6 +74,7 @@ class CLOUDDB_EXPORT OrbBufferedInput : public OrbInput {
 
  private:
   CLOUDDB_LOCAL bool storePending(const void* data, size_t size);
+  CLOUDDB_LOCAL __attribute__((cold, noinline)) bool logLineOverrun(uint64_t bytesRemoved);
 };
 
 #endif  // CLOUDDB_AGENT_ORBBUFFEREDINPUT_H_

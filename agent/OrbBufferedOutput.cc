@@ -39,7 +39,7 @@ bool OrbBufferedOutput::putString(const std::string& s) {
   const uint64_t pending = getRemainingDataSize(internalError);
   if (internalError) return false;
   if (pending > 0) return putPending(s, pending);
-  if (!debugPutString(s)) return false;
+  if (debugOutput && !debugPutString(s)) return false;
 
   const uint64_t size = s.size();
   if (size <= bufferRemaining) {
@@ -172,15 +172,16 @@ std::string OrbBufferedOutput::getRestartString() { return restartString; }
 void OrbBufferedOutput::setBufferSpanning(bool spanning) { bufferSpanning = spanning; }
 
 uint64_t OrbBufferedOutput::getRemainingDataSize(bool& internalError) {
-  internalError = false;
-  if (remainingDataOffset <= remainingData.size()) {
-    return remainingData.size() - remainingDataOffset;
-  }
+  internalError = remainingDataOffset > remainingData.size();
+  if (!internalError) return remainingData.size() - remainingDataOffset;
+  logInconsistentOffset();
+  return 0;
+}
+
+void OrbBufferedOutput::logInconsistentOffset() {
   logEnvironment.log("getRemainingDataSize",
                      "INTERNAL ERROR remainingDataOffset " + std::to_string(remainingDataOffset) +
                          " > stringLength " + std::to_string(remainingData.size()));
-  internalError = true;
-  return 0;
 }
 
 bool OrbBufferedOutput::debugPutString(const std::string& s) {

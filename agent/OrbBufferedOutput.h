@@ -96,6 +96,7 @@ class CLOUDDB_EXPORT OrbBufferedOutput : public OrbOutput {
   CLOUDDB_LOCAL bool putPending(const std::string& s, uint64_t pending);
   CLOUDDB_LOCAL void placeInBuffer(const char* data, uint64_t size);
   CLOUDDB_LOCAL bool fillAttached(bool firstCall, size_t& bytesFilled, bool& moreToCome);
+  CLOUDDB_LOCAL __attribute__((cold, noinline)) void logInconsistentOffset();
 };
 
 #endif  // CLOUDDB_AGENT_ORBBUFFEREDOUTPUT_H_

@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 SANITIZER_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:abort_on_error=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test sanitize bench package format clean
+.PHONY: all deps build test sanitize bench demo package format clean
 
 all: build
 
@@ -26,6 +26,10 @@ sanitize: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCLOUDDB_SANITIZE=ON
 	cmake --build $(ASAN_DIR)
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# Backs up and restores a generated table dump through the plug-in.
+demo: build
+	$(BUILD_DIR)/tools/clouddb-mover demo
 
 # Benchmarks with repetitions; the table at the end gives the medians and
 # their ratios to memcpy, istringstream + getline and a bare DOM parse.

@@ -12,6 +12,8 @@ packages=(
   libgmock-dev
   libbenchmark-dev
   rapidjson-dev
+  libcli11-dev
+  libxxhash-dev
   pkgconf
   dpkg-dev
 )

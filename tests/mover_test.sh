@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Runs clouddb-mover as a user would: round trips at several limits and
+# buffer sizes, an interrupted backup resumed, a damaged bucket refused, and
+# bad arguments.
+# Usage: mover_test.sh PATH_TO_CLOUDDB_MOVER
+set -uo pipefail
+mover=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passed=0
+
+check() {  # check NAME COMMAND...
+  local name=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $name"
+    failures=$((failures + 1))
+  fi
+}
+
+# A dump with the awkward cases: empty file, no final line feed, carriage
+# returns, NUL bytes, a negative shard number, lines longer than a record.
+source=$work/source
+mkdir -p "$source"
+: > "$source/Empty-0.dynamodump"
+printf '{"pk":{"S":"a"}}\r\n{"pk":{"S":"b"}}' > "$source/Items-1.dynamodump"
+printf 'x\0y\r\n\\n\\\r\r\r\n' > "$source/-7-shard-x.dynamostreamdump"
+for i in $(seq 1 3000); do
+  printf '{"pk":{"S":"user%06d"},"data":{"S":"%0200d"}}\n' "$i" "$i"
+done > "$source/Items-2.dynamodump"
+head -c 20000 /dev/zero | tr '\0' 'L' > "$source/Long-3.dynamodump"
+printf '{"table":"Items"}\n' > "$source/metadata.json"
+printf '{\r\n "TableName": "Items"\r\n}' > "$source/description.json"
+printf 'not part of the dump\n' > "$source/notes.txt"
+
+same_dump() {  # same_dump TARGET
+  diff -r --exclude=notes.txt "$source" "$1" > /dev/null
+}
+
+round_trip() {  # round_trip LIMIT BUFFER
+  local bucket=$work/bucket-$1-$2 target=$work/target-$1-$2
+  "$mover" backup "$source" "$bucket" --limit "$1" --buffer "$2" > /dev/null 2>&1 &&
+    "$mover" restore "$bucket" "$target" --buffer "$2" > /dev/null 2>&1 &&
+    same_dump "$target"
+}
+
+for limit in 0 1000 65536; do
+  for buffer in 7 4096 1048576; do
+    check "round trip, limit $limit, buffer $buffer" round_trip "$limit" "$buffer"
+  done
+done
+
+# The concatenated cloud files of a bucket, in manifest order.
+stream_of() {
+  awk 'NR > 1 && $1 != "complete" { print $1 }' "$1/manifest" | while read -r part; do
+    cat "$1/$part"
+  done
+}
+
+interrupted_resume() {
+  local bucket=$work/interrupted
+  "$mover" backup "$source" "$bucket" --limit 5000 --buffer 4096 --stop-after 3 > /dev/null 2>&1
+  [ $? -eq 3 ] || return 1
+  "$mover" backup "$source" "$bucket" --limit 5000 --buffer 4096 --resume > /dev/null 2>&1 || return 1
+  "$mover" restore "$bucket" "$work/resumed" > /dev/null 2>&1 || return 1
+  same_dump "$work/resumed" || return 1
+  # Nothing stored twice: the stream equals that of an uninterrupted backup.
+  cmp -s <(stream_of "$bucket") <(stream_of "$work/bucket-1000-4096") || return 1
+  [ -z "$(awk 'NR > 1 { print $1 }' "$bucket/manifest" | sort | uniq -d)" ]
+}
+check "interrupted backup resumed" interrupted_resume
+
+refuses_damage() {  # refuses_damage DAMAGE EXPECTED_MESSAGE
+  local bucket=$work/damaged
+  rm -rf "$bucket" "$work/refused"
+  cp -r "$work/bucket-1000-4096" "$bucket"
+  eval "$1"
+  local message
+  message=$("$mover" restore "$bucket" "$work/refused" 2>&1)
+  [ $? -ne 0 ] && grep -qF "$2" <<< "$message" && [ -z "$(ls -A "$work/refused" 2>/dev/null)" ]
+}
+check "corrupt cloud file refused" refuses_damage \
+  'printf X | dd of="$bucket/part-000001" bs=1 seek=10 conv=notrunc 2>/dev/null' \
+  "corrupt cloud file: $work/damaged/part-000001"
+check "missing cloud file refused" refuses_damage 'rm "$bucket/part-000002"' \
+  "missing cloud file: $work/damaged/part-000002"
+
+usage_error() {  # usage_error ARGS...
+  local output
+  output=$("$mover" "$@" 2>&1)
+  [ $? -ne 0 ] && [ -n "$output" ]
+}
+check "no arguments" usage_error
+check "unknown command" usage_error frobnicate
+check "missing bucket" usage_error backup "$source"
+check "zero buffer" usage_error backup "$source" "$work/b" --buffer 0
+check "missing source" usage_error backup "$work/nowhere" "$work/b"
+check "second backup into a bucket" usage_error backup "$source" "$work/bucket-0-7"
+
+echo "$passed passed, $failures failed"
+[ $failures -eq 0 ]

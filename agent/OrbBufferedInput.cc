@@ -123,9 +123,7 @@ bool OrbBufferedInput::deferredProcessBuffer(bool lastInChunk) {
                              std::to_string(pendingSize));
     }
     if (count == pendingSize) {
-      // The chunk ends inside an unfinished line: drop all of it.
       pendingSize = 0;
-      partialLine.clear();
       return true;
     }
     length = pendingSize - count;
@@ -135,12 +133,24 @@ bool OrbBufferedInput::deferredProcessBuffer(bool lastInChunk) {
   pendingSize = 0;
   const bool firstCall = firstRestore;
   firstRestore = false;
-  const bool ok = startRestore(firstCall);
-  // Unread bytes are dropped: the storage is reused by the next processBuffer.
-  bufferRemaining = 0;
-  if (ok) return true;
+  if (handOut(firstCall)) return true;
   logEnvironment.log("deferredProcessBuffer", "restore has failed");
   return false;
 }
 
-bool OrbBufferedInput::closeChunk() { return deferredProcessBuffer(true); }
+bool OrbBufferedInput::handOut(bool firstCall) {
+  // Unread bytes are dropped however startRestore ends: the storage is reused
+  // by the next processBuffer.
+  struct Detach {
+    uint64_t& remaining;
+    ~Detach() { remaining = 0; }
+  } detach{bufferRemaining};
+  return startRestore(firstCall);
+}
+
+bool OrbBufferedInput::closeChunk() {
+  const bool processed = deferredProcessBuffer(true);
+  // A chunk's unfinished last line never reaches the next chunk.
+  partialLine.clear();
+  return processed;
+}

@@ -53,7 +53,7 @@ class CLOUDDB_EXPORT OrbBufferedInput : public OrbInput {
   // The subclass's consumption of one handed-out buffer; firstCall is true in
   // the first call ever made.
   virtual bool startRestore(bool firstCall) = 0;
-  // Processes the chunk's last buffer.
+  // Processes the chunk's last buffer and forgets any unfinished line.
   virtual bool closeChunk();
 
  protected:
@@ -74,6 +74,7 @@ class CLOUDDB_EXPORT OrbBufferedInput : public OrbInput {
 
  private:
   CLOUDDB_LOCAL bool storePending(const void* data, size_t size);
+  CLOUDDB_LOCAL bool handOut(bool firstCall);
   CLOUDDB_LOCAL __attribute__((cold, noinline)) bool logLineOverrun(uint64_t bytesRemoved);
 };
 

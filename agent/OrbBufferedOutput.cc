@@ -120,11 +120,13 @@ bool OrbBufferedOutput::fillBuffer(void* buffer, size_t size, size_t& bytesFille
   bufferStart = bufferPosition = static_cast<char*>(buffer);
   bufferSize = bufferRemaining = size;
   moreToCome = false;
-  const bool ok = fillAttached(firstCall, bytesFilled, moreToCome);
-  // The caller's buffer is valid only during this call: from now on every
-  // putString becomes pending bytes for the next fillBuffer.
-  bufferRemaining = 0;
-  return ok;
+  // The caller's buffer is valid only during this call, however it ends:
+  // afterwards every putString becomes pending bytes for the next fillBuffer.
+  struct Detach {
+    uint64_t& remaining;
+    ~Detach() { remaining = 0; }
+  } detach{bufferRemaining};
+  return fillAttached(firstCall, bytesFilled, moreToCome);
 }
 
 bool OrbBufferedOutput::fillAttached(bool firstCall, size_t& bytesFilled, bool& moreToCome) {

@@ -46,8 +46,15 @@ OrbEnvironment::~OrbEnvironment() = default;
 
 void OrbEnvironment::setFailure(const std::string& message) {
   CriticalSection section(*failureLock);
-  if (!failure.empty()) failure.append("; ");
-  failure.append(message);
+  if (failure.empty()) {
+    failure = message;
+    return;
+  }
+  // Built aside, so that an allocation failure leaves the record unchanged.
+  std::string joined;
+  joined.reserve(failure.size() + 2 + message.size());
+  joined.append(failure).append("; ").append(message);
+  failure.swap(joined);
 }
 
 bool OrbEnvironment::isFailed() {

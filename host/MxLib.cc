@@ -87,7 +87,7 @@ void emit(bool error, int level, const char* function, const char* format, va_li
 
 }  // namespace
 
-EvDebug::EvDebug(EvDebugFileInstance* instance) : instance_(instance) {}
+EvDebug::EvDebug(EvDebugFileInstance*) {}
 
 EvDebug::~EvDebug() = default;
 

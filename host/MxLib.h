@@ -41,6 +41,8 @@ using EvDebugSink = std::function<void(const EvDebugEntry&)>;
 
 class EvDebug {
  public:
+  // Every log object writes to the process's default log; the plug-in always
+  // passes a null file instance.
   explicit EvDebug(EvDebugFileInstance* instance = nullptr);
   ~EvDebug();
 
@@ -57,9 +59,6 @@ class EvDebug {
   // Replaces the destination of every entry, process-wide, and returns the
   // previous sink. An empty sink restores the default log.
   static EvDebugSink setSink(EvDebugSink sink);
-
- private:
-  EvDebugFileInstance* instance_;
 };
 
 class MxCriticalSectionH {

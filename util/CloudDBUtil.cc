@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include <rapidjson/document.h>
 
@@ -14,30 +13,24 @@ namespace {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
-// RapidJSON's base allocator with allocation failure turned into
-// std::bad_alloc: the parser never sees a null pointer.
+// RapidJSON's base allocator on operator new: allocation failure becomes
+// std::bad_alloc, so the parser never sees a null pointer.
 class ThrowingAllocator {
  public:
-  static const bool kNeedFree = true;
+  [[maybe_unused]] static const bool kNeedFree = true;
 
-  void* Malloc(size_t size) {
-    if (size == 0) return nullptr;
-    void* memory = std::malloc(size);
-    if (memory == nullptr) throw std::bad_alloc();
-    return memory;
-  }
+  void* Malloc(size_t size) { return size == 0 ? nullptr : ::operator new(size); }
 
-  void* Realloc(void* original, size_t, size_t newSize) {
-    if (newSize == 0) {
-      std::free(original);
-      return nullptr;
+  void* Realloc(void* original, size_t originalSize, size_t newSize) {
+    void* memory = Malloc(newSize);
+    if (original != nullptr) {
+      if (memory != nullptr) std::memcpy(memory, original, std::min(originalSize, newSize));
+      Free(original);
     }
-    void* memory = std::realloc(original, newSize);
-    if (memory == nullptr) throw std::bad_alloc();
     return memory;
   }
 
-  static void Free(void* memory) { std::free(memory); }
+  static void Free(void* memory) { ::operator delete(memory); }
 };
 
 using PoolAllocator = rapidjson::MemoryPoolAllocator<ThrowingAllocator>;

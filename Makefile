@@ -3,12 +3,14 @@
 
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
+TSAN_DIR ?= build-tsan
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 
 SANITIZER_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:abort_on_error=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test sanitize bench demo package format clean
+.PHONY: all deps build test sanitize tsan fuzz bench demo package format clean
 
 all: build
 
@@ -43,8 +45,20 @@ bench: build
 package: build
 	cd $(BUILD_DIR) && cpack
 
+# The tests that run threads, under ThreadSanitizer.
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCLOUDDB_TSAN=ON \
+	  -DCLOUDDB_BUILD_TOOLS=OFF -DCLOUDDB_BUILD_BENCHMARKS=OFF
+	cmake --build $(TSAN_DIR) --target clouddb_tests
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_DIR) --output-on-failure \
+	  -R 'Concurrent|Parallel'
+
+# Each fuzz target for FUZZ_SECONDS seconds (clang, ASan + UBSan).
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/run-fuzz.sh
+
 format:
 	git ls-files '*.h' '*.cc' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) build-fuzz

@@ -15,6 +15,8 @@ packages=(
   libcli11-dev
   libxxhash-dev
   pkgconf
+  clang
+  libclang-rt-dev
   dpkg-dev
 )
 

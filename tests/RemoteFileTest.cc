@@ -310,55 +310,71 @@ TEST(RemoteFileFactoryTest, WiresEachDriver) {
 }
 
 // The host's calling order through the factory: a backup over several cloud
-// files, then a restore of the same files through new drivers.
-TEST(RemoteFilePipeTest, RestoreGivesBackEveryLineBackedUp) {
-  struct Case {
-    long long limit;
-    long long buffer;
-  };
-  const std::vector<std::string> lines = numberedLines(400, 60);
-  for (const Case& c :
-       {Case{1000, 256}, Case{4096, 1000}, Case{100, 512}, Case{0, 333}, Case{1, 7}}) {
-    SCOPED_TRACE("limit " + std::to_string(c.limit) + " buffer " + std::to_string(c.buffer));
-    RecordingEnvironment env;
-    CloudDBRemoteFileFactory backup(std::make_shared<ScriptedProducer>(env, lines), c.limit);
-    backup.fileSize = 1;
-    std::vector<std::string> cloudFiles;
-    do {
-      auto driver = backup.createObject(CloudConnectionDetails(), "bucket", 0);
-      ASSERT_TRUE(driver->OpenCloudFile("file" + std::to_string(cloudFiles.size())));
-      std::string file;
-      std::string buffer(static_cast<size_t>(c.buffer), '\0');
-      long long bytesRead = 0;
-      while (true) {
-        ASSERT_TRUE(driver->ReadFile(buffer.data(), c.buffer, bytesRead));
-        if (bytesRead == 0) break;
-        file.append(buffer, 0, static_cast<size_t>(bytesRead));
-      }
-      ASSERT_TRUE(driver->CloseFile());
-      MXRFInfo info;
-      ASSERT_TRUE(driver->GetFileInfo(info));
-      cloudFiles.push_back(file);
-      ASSERT_LT(cloudFiles.size(), 10000u);
-    } while (!backup.getLastRemoteFile()->isEndOfBackup());
-    EXPECT_TRUE(c.limit == 0 || c.limit >= 4000 || cloudFiles.size() > 2);
-
-    CloudDBRemoteFileFactory restore;
-    auto collector = std::make_shared<LineCollector>(env);
-    restore.input = collector;
-    for (const std::string& file : cloudFiles) {
-      auto driver = restore.createObject(CloudConnectionDetails(), "bucket", 0);
-      ASSERT_TRUE(driver->CreateCloudFile("file", MXRFInfo()));
-      for (size_t at = 0; at < file.size(); at += static_cast<size_t>(c.buffer)) {
-        std::string block = file.substr(at, static_cast<size_t>(c.buffer));
-        ASSERT_TRUE(driver->WriteFile(block.data(), static_cast<long long>(block.size())));
-      }
-      ASSERT_TRUE(driver->CloseFile());
+// files, then a restore of the same files through new drivers. Returns the
+// lines restored.
+std::vector<std::string> roundTrip(const std::vector<std::string>& lines, long long limit,
+                                   long long bufferSize) {
+  RecordingEnvironment env;
+  CloudDBRemoteFileFactory backup(std::make_shared<ScriptedProducer>(env, lines), limit);
+  backup.fileSize = 1;
+  std::vector<std::string> cloudFiles;
+  std::string buffer(static_cast<size_t>(bufferSize), '\0');
+  do {
+    auto driver = backup.createObject(CloudConnectionDetails(), "bucket", 0);
+    EXPECT_TRUE(driver->OpenCloudFile("file" + std::to_string(cloudFiles.size())));
+    std::string file;
+    for (long long n = -1; n != 0 && driver->ReadFile(buffer.data(), bufferSize, n);) {
+      file.append(buffer, 0, static_cast<size_t>(n));
     }
-    std::vector<std::string> expected;
-    for (const std::string& line : lines) expected.push_back(line.substr(0, line.size() - 1));
-    EXPECT_EQ(collector->lines, expected);
+    EXPECT_TRUE(driver->CloseFile());
+    MXRFInfo info;
+    EXPECT_TRUE(driver->GetFileInfo(info));
+    cloudFiles.push_back(file);
+  } while (!backup.getLastRemoteFile()->isEndOfBackup() && cloudFiles.size() < 10000);
+  EXPECT_TRUE(limit == 0 || limit >= 4000 || cloudFiles.size() > 2);
+
+  CloudDBRemoteFileFactory restore;
+  auto collector = std::make_shared<LineCollector>(env);
+  restore.input = collector;
+  for (const std::string& file : cloudFiles) {
+    auto driver = restore.createObject(CloudConnectionDetails(), "bucket", 0);
+    EXPECT_TRUE(driver->CreateCloudFile("file", MXRFInfo()));
+    for (size_t at = 0; at < file.size(); at += static_cast<size_t>(bufferSize)) {
+      std::string block = file.substr(at, static_cast<size_t>(bufferSize));
+      EXPECT_TRUE(driver->WriteFile(block.data(), static_cast<long long>(block.size())));
+    }
+    EXPECT_TRUE(driver->CloseFile());
   }
+  return collector->lines;
+}
+
+std::vector<std::string> withoutLineFeeds(const std::vector<std::string>& lines) {
+  std::vector<std::string> stripped;
+  for (const std::string& line : lines) stripped.push_back(line.substr(0, line.size() - 1));
+  return stripped;
+}
+
+TEST(RemoteFilePipeTest, RestoreGivesBackEveryLineBackedUp) {
+  const std::vector<std::string> lines = numberedLines(400, 60);
+  for (const auto& [limit, buffer] : std::vector<std::pair<long long, long long>>{
+           {1000, 256}, {4096, 1000}, {100, 512}, {0, 333}, {1, 7}}) {
+    SCOPED_TRACE("limit " + std::to_string(limit) + " buffer " + std::to_string(buffer));
+    EXPECT_EQ(roundTrip(lines, limit, buffer), withoutLineFeeds(lines));
+  }
+}
+
+// Independent pipes on parallel threads, all logging to one debug log.
+TEST(RemoteFilePipeTest, ParallelPipesShareOneDebugLog) {
+  DebugLogCapture log;
+  const std::vector<std::string> lines = numberedLines(300, 40);
+  std::vector<std::thread> pipes;
+  for (int t = 0; t < 4; ++t) {
+    pipes.emplace_back([&lines, t] {
+      EXPECT_EQ(roundTrip(lines, 500 + 300 * t, 64 + t), withoutLineFeeds(lines));
+    });
+  }
+  for (std::thread& pipe : pipes) pipe.join();
+  EXPECT_FALSE(log.entries.empty());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #define CLOUDDB_TESTS_TESTSUPPORT_H_
 
 #include <functional>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +12,31 @@
 #include "agent/OrbEnvironment.h"
 
 namespace clouddb_test {
+
+// While positive, counts down the allocations of this thread; the one that
+// brings it to zero throws std::bad_alloc (see TestSupport.cc).
+extern thread_local long allocationsUntilFailure;
+
+// Runs operation on a fresh fixture with the k-th allocation failing, for
+// k = 1, 2, ... until the operation completes without reaching its fault
+// point; check then inspects the fixture after each failure. Returns the
+// number of fault points injected.
+template <typename Fixture, typename Operation, typename Check>
+int failEachAllocation(Operation operation, Check check) {
+  for (int k = 1;; ++k) {
+    Fixture fixture;
+    bool failed = false;
+    allocationsUntilFailure = k;
+    try {
+      operation(fixture);
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+    allocationsUntilFailure = 0;
+    if (!failed) return k - 1;
+    check(fixture);
+  }
+}
 
 struct LogEntry {
   std::string function;

@@ -4,6 +4,10 @@
 #include <unistd.h>
 #include <xxhash.h>
 
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -24,6 +28,19 @@ namespace fs = std::filesystem;
 const char kManifestName[] = "manifest";
 const char kManifestHeader[] = "clouddb-mover manifest 1";
 const char kStagingName[] = ".clouddb-restore-partial";
+
+// Crash test hook: CLOUDDB_MOVER_CRASH_AT="{event}:{n}" kills the process at
+// the n-th time it reaches that event ("read", "rename", "renamed",
+// "manifest"), as a power cut or kill -9 would.
+void crashPoint(const char* event) {
+  static const char* setting = std::getenv("CLOUDDB_MOVER_CRASH_AT");
+  static long remaining = setting != nullptr ? std::atol(std::strchr(setting, ':') + 1) : 0;
+  if (setting == nullptr || std::strncmp(setting, event, std::strlen(event)) != 0 ||
+      setting[std::strlen(event)] != ':') {
+    return;
+  }
+  if (--remaining == 0) std::raise(SIGKILL);
+}
 
 std::string cloudFileName(size_t index) {
   char name[32];
@@ -116,21 +133,23 @@ bool readCloudFile(MXBaseRemoteFile& driver, std::vector<char>& buffer, const st
   XXH3_64bits_reset(state);
   entry.size = 0;
   bool ok = true;
-  while (ok) {
+  while (true) {
     long long bytesRead = 0;
     if (!driver.ReadFile(buffer.data(), static_cast<long long>(buffer.size()), bytesRead)) {
       error = "reading cloud file " + entry.name + " failed: " + driverError(driver);
       ok = false;
-    } else if (bytesRead == 0) {
       break;
-    } else if (std::fwrite(buffer.data(), 1, bytesRead, out) != static_cast<size_t>(bytesRead)) {
+    }
+    if (bytesRead == 0) break;
+    crashPoint("read");
+    if (std::fwrite(buffer.data(), 1, bytesRead, out) != static_cast<size_t>(bytesRead)) {
       error = "cannot write " + path;
       ok = false;
-    } else {
-      XXH3_64bits_update(state, buffer.data(), static_cast<size_t>(bytesRead));
-      entry.size += static_cast<uint64_t>(bytesRead);
-      progress.update(streamBytes + entry.size, cloudFiles);
+      break;
     }
+    XXH3_64bits_update(state, buffer.data(), static_cast<size_t>(bytesRead));
+    entry.size += static_cast<uint64_t>(bytesRead);
+    progress.update(streamBytes + entry.size, cloudFiles);
   }
   entry.checksum = XXH3_64bits_digest(state);
   XXH3_freeState(state);
@@ -246,6 +265,7 @@ bool Manifest::save(const std::string& bucket, std::string& error) const {
   if (complete) std::fprintf(out, "complete\n");
   const bool written = std::fflush(out) == 0 && fsync(fileno(out)) == 0;
   std::fclose(out);
+  crashPoint("manifest");
   if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
     error = "cannot write " + path;
     return false;
@@ -258,13 +278,14 @@ bool runBackup(const BackupOptions& options, TransferResult& result, std::string
   std::error_code code;
   fs::create_directories(options.bucket, code);
   Manifest manifest;
-  if (options.resume) {
+  const bool hasManifest = fs::exists(join(options.bucket, kManifestName));
+  if (options.resume && hasManifest) {
     if (!manifest.load(options.bucket, error)) return false;
     if (manifest.complete || (!manifest.files.empty() && manifest.files.back().restart.empty())) {
       error = "the backup in " + options.bucket + " is already complete";
       return false;
     }
-  } else if (fs::exists(join(options.bucket, kManifestName))) {
+  } else if (hasManifest) {
     error = options.bucket + " already holds a backup (use --resume or an empty bucket)";
     return false;
   }
@@ -303,10 +324,12 @@ bool runBackup(const BackupOptions& options, TransferResult& result, std::string
     if (entry.size == 0 && ended) {
       fs::remove(path + ".tmp", code);
     } else {
+      crashPoint("rename");
       if (std::rename((path + ".tmp").c_str(), path.c_str()) != 0) {
         error = "cannot rename " + path + ".tmp";
         return false;
       }
+      crashPoint("renamed");
       entry.restart = agent->getSafeRestartString();
       manifest.files.push_back(entry);
       ++result.cloudFiles;

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Kills clouddb-mover backup with SIGKILL at many points (after a read,
+# before and after renaming a cloud file into place, while replacing the
+# manifest), resumes it, restores, and checks that the restore is identical
+# and that no cloud file was stored twice.
+# Usage: crash_resume_test.sh PATH_TO_CLOUDDB_MOVER
+set -uo pipefail
+mover=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+options=(--limit 8192 --buffer 4096)
+
+"$(dirname "$0")/make_dump.sh" "$work/source"
+
+stream_of() {  # the cloud files of a bucket concatenated in manifest order
+  awk 'NR > 1 && $1 != "complete" { print $1 }' "$1/manifest" | while read -r part; do
+    cat "$1/$part"
+  done
+}
+
+"$mover" backup "$work/source" "$work/reference" "${options[@]}" > /dev/null 2>&1 || exit 1
+stream_of "$work/reference" > "$work/reference.stream"
+
+points=()
+for n in $(seq 1 30); do points+=("read:$n"); done
+for n in $(seq 1 8); do points+=("rename:$n" "renamed:$n" "manifest:$n"); done
+
+killed=0
+failures=0
+for point in "${points[@]}"; do
+  bucket=$work/bucket target=$work/target
+  rm -rf "$bucket" "$target"
+  # In a subshell, so that the shell's own "Killed" report goes quiet too.
+  (CLOUDDB_MOVER_CRASH_AT=$point "$mover" backup "$work/source" "$bucket" "${options[@]}") \
+    > /dev/null 2>&1
+  [ $? -eq 137 ] && killed=$((killed + 1))
+  if [ ! -f "$bucket/manifest" ] || ! grep -qx complete "$bucket/manifest"; then
+    "$mover" backup "$work/source" "$bucket" "${options[@]}" --resume > /dev/null 2>&1
+  fi
+  if ! "$mover" restore "$bucket" "$target" > /dev/null 2>&1 ||
+     ! diff -r "$work/source" "$target" > /dev/null ||
+     ! cmp -s <(stream_of "$bucket") "$work/reference.stream"; then
+    echo "FAILED after a kill at $point"
+    failures=$((failures + 1))
+  fi
+done
+
+echo "$killed kill points survived, $failures failed"
+[ $failures -eq 0 ] && [ $killed -ge 50 ]

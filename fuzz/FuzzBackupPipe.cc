@@ -1,9 +1,11 @@
 // The backup pipe under scripted producers, buffer sizes, spanning switches
 // and size limits: the bytes read through the drivers are exactly the
-// accepted strings, in order, and no read writes outside its buffer.
+// accepted strings, in order; the safe restart string never names a point
+// whose bytes have not all been read; no read writes outside its buffer.
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FuzzInput.h"
 #include "agent/OrbEnvironment.h"
@@ -32,11 +34,14 @@ class ScriptedProducer : public OrbBufferedOutput {
       const std::string s(input_.upTo(600), static_cast<char>('a' + strings_++ % 26));
       if (putString(s)) accepted += s;
     }
-    updateRestart(input_.empty() ? std::string() : std::to_string(strings_));
+    // Restart string k names the point after acceptedAt[k] accepted bytes.
+    acceptedAt.push_back(accepted.size());
+    updateRestart(input_.empty() ? std::string() : std::to_string(acceptedAt.size() - 1));
     return true;
   }
 
   std::string accepted;
+  std::vector<size_t> acceptedAt;
 
  private:
   FuzzInput& input_;
@@ -63,6 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!driver->ReadFile(buffer.get(), static_cast<long long>(size), bytesRead)) std::abort();
       if (bytesRead == 0) break;
       received.append(buffer.get(), static_cast<size_t>(bytesRead));
+      const std::string safe = producer->getSafeRestartString();
+      if (!safe.empty() && producer->acceptedAt[std::stoul(safe)] > received.size()) std::abort();
     }
     ended = factory.getLastRemoteFile()->isEndOfBackup();
   }

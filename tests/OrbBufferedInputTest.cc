@@ -136,36 +136,6 @@ TEST_F(BufferedInputTest, StorageOnlyGrows) {
   EXPECT_EQ(input.pendingCapacity, 100u);
 }
 
-// Random text cut at random points into buffers and chunks gives back
-// exactly the lines of each chunk up to its last line feed.
-TEST_F(BufferedInputTest, PropertyChunksGiveBackTheirLines) {
-  std::mt19937 random(7);
-  const std::string alphabet = "ab\r\n";
-  for (int round = 0; round < 300; ++round) {
-    LineCollector collector(env);
-    std::vector<std::string> expected;
-    for (int chunk = 0; chunk < 3; ++chunk) {
-      std::string text(random() % 200, '\0');
-      for (char& c : text) c = alphabet[random() % alphabet.size()];
-      // Reference: split at each line feed, drop a trailing carriage return.
-      size_t start = 0;
-      for (size_t feed; (feed = text.find('\n', start)) != std::string::npos; start = feed + 1) {
-        std::string line = text.substr(start, feed - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        expected.push_back(line);
-      }
-      for (size_t at = 0; at < text.size();) {
-        const size_t size = std::min<size_t>(text.size() - at, random() % 40);
-        std::string buffer = text.substr(at, size);
-        ASSERT_TRUE(collector.processBuffer(buffer.data(), buffer.size()));
-        at += size;
-      }
-      ASSERT_TRUE(collector.closeChunk());
-    }
-    ASSERT_EQ(collector.lines, expected);
-  }
-}
-
 TEST(BufferedFromStringTest, ServesItsTextOnce) {
   struct Case {
     std::string text;

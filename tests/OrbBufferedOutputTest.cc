@@ -1,4 +1,3 @@
-#include <random>
 #include <string>
 #include <vector>
 
@@ -206,46 +205,6 @@ TEST_F(BufferedOutputTest, InconsistentOffsetIsAnInternalError) {
   EXPECT_TRUE(
       env.logged("getRemainingDataSize", "INTERNAL ERROR remainingDataOffset 5 > stringLength 0"));
   EXPECT_FALSE(fill(4).ok);
-}
-
-// For random string sizes, buffer sizes and spanning switches, the bytes
-// handed over are the accepted strings in order, and the safe restart string
-// never names a point whose preceding bytes are still in the object.
-TEST_F(BufferedOutputTest, PropertyBytesAndSafeRestartPoints) {
-  std::mt19937 random(20261205);
-  for (int round = 0; round < 200; ++round) {
-    std::vector<std::string> strings;
-    std::vector<size_t> endOf;  // bytes up to the end of string i
-    size_t total = 0;
-    const int count = std::uniform_int_distribution<int>(0, 40)(random);
-    for (int i = 0; i < count; ++i) {
-      const size_t size = std::uniform_int_distribution<size_t>(0, 50)(random);
-      std::string s(size, '\0');
-      for (char& c : s) c = static_cast<char>(random());
-      strings.push_back(s);
-      total += size;
-      endOf.push_back(total);
-    }
-    script(strings);
-    std::string received;
-    for (int calls = 0; calls < 10000; ++calls) {
-      const size_t size = std::uniform_int_distribution<size_t>(1, 64)(random);
-      // Spanning is turned off only while bytes are pending, as the driver does.
-      const bool spanning = pending() == 0 || random() % 3 != 0;
-      Fill f = fill(size, spanning);
-      ASSERT_TRUE(f.ok);
-      received += f.bytes;
-      // A safe restart string k means strings 0..k-1 have left the object.
-      const std::string safe = producer->getSafeRestartString();
-      const size_t k = safe.empty() ? 0 : std::stoul(safe);
-      if (k > 0) {
-        ASSERT_LE(endOf[k - 1], received.size());
-      }
-      if (!f.moreToCome && spanning) break;
-    }
-    ASSERT_EQ(received, producer->accepted);
-    ASSERT_EQ(received.size(), total);
-  }
 }
 
 }  // namespace

@@ -46,32 +46,14 @@ struct LogEntry {
   }
 };
 
-// An environment that records every log call; its streams discard output
-// and fail input.
-class RecordingEnvironment : public OrbEnvironment {
+// An environment without a directory that records every log call.
+class RecordingEnvironment : public OrbPrototypeEnvironment {
  public:
-  RecordingEnvironment() : OrbEnvironment("recording") {}
+  RecordingEnvironment() : OrbPrototypeEnvironment("") {}
 
   void log(const char* function, const std::string& message) override {
     entries.push_back({function, message});
   }
-  std::shared_ptr<OrbOutput> createScanOutput(const std::string&, uint32_t) override {
-    return ignore();
-  }
-  std::shared_ptr<OrbOutput> createShardOutput(const std::string&, const std::string&,
-                                               int64_t) override {
-    return ignore();
-  }
-  std::shared_ptr<OrbOutput> createMetadataOutput() override { return ignore(); }
-  std::shared_ptr<OrbOutput> createDescriptionOutput() override { return ignore(); }
-  std::shared_ptr<OrbInput> createScanInput(const std::string&, uint32_t) override {
-    return failing();
-  }
-  std::shared_ptr<OrbInput> createShardInput(const std::string&, int64_t) override {
-    return failing();
-  }
-  std::shared_ptr<OrbInput> createMetadataInput() override { return failing(); }
-  std::shared_ptr<OrbInput> createDescriptionInput() override { return failing(); }
 
   bool logged(const std::string& function, const std::string& message) const {
     for (const LogEntry& entry : entries) {
@@ -81,10 +63,6 @@ class RecordingEnvironment : public OrbEnvironment {
   }
 
   std::vector<LogEntry> entries;
-
- private:
-  std::shared_ptr<OrbOutput> ignore() { return std::make_shared<OrbIgnoreOutput>("", *this); }
-  std::shared_ptr<OrbInput> failing() { return std::make_shared<OrbInputError>("", *this); }
 };
 
 // Captures the host debug log for the lifetime of the object.

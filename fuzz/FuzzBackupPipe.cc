@@ -13,12 +13,6 @@
 
 namespace {
 
-class QuietEnvironment : public OrbPrototypeEnvironment {
- public:
-  QuietEnvironment() : OrbPrototypeEnvironment("") {}
-  void log(const char*, const std::string&) override {}
-};
-
 class ScriptedProducer : public OrbBufferedOutput {
  public:
   ScriptedProducer(OrbEnvironment& env, FuzzInput& input)
@@ -55,19 +49,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   QuietEnvironment env;
   auto producer = std::make_shared<ScriptedProducer>(env, input);
   CloudDBRemoteFileFactory factory(producer, static_cast<long long>(input.upTo(5000)) - 100);
+  // Each read gets the tail of this allocation, so that a byte written past
+  // the requested size lands outside it.
+  constexpr size_t kLargestRead = 4096;
+  std::unique_ptr<char[]> allocation(new char[kLargestRead]);
   std::string received;
   bool ended = false;
   for (int files = 0; files < 1000 && !ended; ++files) {
     std::shared_ptr<MXBaseRemoteFile> driver =
         factory.createObject(CloudConnectionDetails(), "", 0);
     for (int reads = 0; reads < 10000; ++reads) {
-      // Exactly the requested size, so that a write past it is caught.
-      const size_t size = input.empty() ? 4096 : 1 + input.upTo(2000);
-      std::unique_ptr<char[]> buffer(new char[size]);
+      const size_t size = input.empty() ? kLargestRead : 1 + input.upTo(2000);
+      char* buffer = allocation.get() + kLargestRead - size;
       long long bytesRead = 0;
-      if (!driver->ReadFile(buffer.get(), static_cast<long long>(size), bytesRead)) std::abort();
+      if (!driver->ReadFile(buffer, static_cast<long long>(size), bytesRead)) std::abort();
       if (bytesRead == 0) break;
-      received.append(buffer.get(), static_cast<size_t>(bytesRead));
+      received.append(buffer, static_cast<size_t>(bytesRead));
       const std::string safe = producer->getSafeRestartString();
       if (!safe.empty() && producer->acceptedAt[std::stoul(safe)] > received.size()) std::abort();
     }

@@ -1,11 +1,26 @@
-// Turns a fuzzer's input bytes into the choices of a scripted run. Reads
-// past the end give zeros, so every input is a complete script.
+// Shared by the fuzz targets: FuzzInput turns a fuzzer's input bytes into
+// the choices of a scripted run (reads past the end give zeros, so every
+// input is a complete script); QuietEnvironment is an environment without a
+// directory that drops its log. Including this header also keeps the host
+// debug log to errors, so that the drivers' lines do not slow the fuzzer.
 #ifndef CLOUDDB_FUZZ_FUZZINPUT_H_
 #define CLOUDDB_FUZZ_FUZZINPUT_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
+
+#include "agent/OrbEnvironment.h"
+
+// Runs before main, before the debug log reads its level.
+inline const bool kQuietDebugLog = setenv("EVDEBUG_LEVEL", "0", 0) == 0;
+
+class QuietEnvironment : public OrbPrototypeEnvironment {
+ public:
+  QuietEnvironment() : OrbPrototypeEnvironment("") {}
+  void log(const char*, const std::string&) override {}
+};
 
 class FuzzInput {
  public:

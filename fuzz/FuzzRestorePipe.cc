@@ -12,12 +12,6 @@
 
 namespace {
 
-class QuietEnvironment : public OrbPrototypeEnvironment {
- public:
-  QuietEnvironment() : OrbPrototypeEnvironment("") {}
-  void log(const char*, const std::string&) override {}
-};
-
 class Collector : public OrbBufferedInput {
  public:
   explicit Collector(OrbEnvironment& env) : OrbBufferedInput("fuzz", env) {}

@@ -1,4 +1,3 @@
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,17 +14,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh temporary directory per test, removed afterwards.
-class TempDirTest : public testing::Test {
+// Temporary-directory helpers for files read and written by the tests.
+class FileTest : public TempDirTest {
  public:
-  TempDirTest() {
-    std::string pattern = (fs::temp_directory_path() / "clouddb-test-XXXXXX").string();
-    dir = mkdtemp(pattern.data());
-  }
-  ~TempDirTest() override { fs::remove_all(dir); }
-
-  std::string path(const std::string& name) const { return dir + "/" + name; }
-
   void put(const std::string& name, const std::string& content) const {
     std::ofstream(path(name), std::ios::binary) << content;
   }
@@ -35,13 +26,11 @@ class TempDirTest : public testing::Test {
     OrbInputFile::fileToString(path(name), text);
     return text;
   }
-
-  std::string dir;
 };
 
 // --- One contract, every output -------------------------------------------
 
-struct OutputFixture : TempDirTest {
+struct OutputFixture : FileTest {
   RecordingEnvironment env;
   OrbLoggingEnvironment memory{""};
 };
@@ -101,7 +90,7 @@ TYPED_TEST(OutputContractTest, WritesAgreeWithFlushAndClose) {
 
 // --- One contract, every input --------------------------------------------
 
-struct InputFixture : TempDirTest {
+struct InputFixture : FileTest {
   RecordingEnvironment env;
   OrbLoggingEnvironment memory{""};
   const std::string content = "l1\n\nl3\r\nl4";
@@ -171,7 +160,7 @@ TYPED_TEST(InputContractTest, ContentsJoinTheLines) {
 
 // --- File streams ---------------------------------------------------------
 
-class FileStreamTest : public TempDirTest {
+class FileStreamTest : public FileTest {
  protected:
   RecordingEnvironment env;
   DebugLogCapture log;
@@ -264,7 +253,7 @@ TEST_F(FileStreamTest, UnreadableInputsAreErrorsOrEmpty) {
 
 // --- Directory environments -----------------------------------------------
 
-class DirectoryEnvironmentTest : public TempDirTest {};
+class DirectoryEnvironmentTest : public FileTest {};
 
 TEST_F(DirectoryEnvironmentTest, StreamIdentityNamesTheFile) {
   OrbPrototypeEnvironment env(dir);
@@ -331,7 +320,7 @@ TEST_F(DirectoryEnvironmentTest, LogAddsOneLineEnd) {
 
 // --- In-memory logging environment ----------------------------------------
 
-class LoggingEnvironmentTest : public TempDirTest {};
+class LoggingEnvironmentTest : public FileTest {};
 
 TEST_F(LoggingEnvironmentTest, MetadataFromMemoryThenFromTheDirectory) {
   put("metadata.json", "{\"from\":\"disk\"}\n");

@@ -155,6 +155,7 @@ TEST(FaultInjectionTest, EveryAgentCallFailingInTurn) {
   EXPECT_FALSE(f.writeChunk("a\nb\n", 2));
   EXPECT_TRUE(f.writeChunk("c\n", 2));
   EXPECT_EQ(f.collector->lines, (std::vector<std::string>{"a", "c"}));
+  std::cout << 2 * calls + 7 << " agent-call fault points survived\n";
 }
 
 }  // namespace

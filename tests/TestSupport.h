@@ -3,11 +3,16 @@
 #ifndef CLOUDDB_TESTS_TESTSUPPORT_H_
 #define CLOUDDB_TESTS_TESTSUPPORT_H_
 
+#include <stdlib.h>
+
+#include <filesystem>
 #include <functional>
 #include <new>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "agent/OrbEnvironment.h"
 
@@ -63,6 +68,20 @@ class RecordingEnvironment : public OrbPrototypeEnvironment {
   }
 
   std::vector<LogEntry> entries;
+};
+
+// A fresh temporary directory per test, removed afterwards.
+class TempDirTest : public testing::Test {
+ public:
+  TempDirTest() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "clouddb-test-XXXXXX").string();
+    dir = mkdtemp(pattern.data());
+  }
+  ~TempDirTest() override { std::filesystem::remove_all(dir); }
+
+  std::string path(const std::string& name) const { return dir + "/" + name; }
+
+  std::string dir;
 };
 
 // Captures the host debug log for the lifetime of the object.

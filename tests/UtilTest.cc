@@ -51,18 +51,7 @@ TEST(ParsePathTest, SplitsAtTheLastSeparator) {
   }
 }
 
-class TempDir : public testing::Test {
- protected:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "clouddb-util-XXXXXX").string();
-    dir = mkdtemp(pattern.data());
-  }
-  ~TempDir() override { fs::remove_all(dir); }
-
-  std::string dir;
-};
-
-using RecursiveMkdirTest = TempDir;
+using RecursiveMkdirTest = TempDirTest;
 
 TEST_F(RecursiveMkdirTest, CreatesMissingParents) {
   struct Case {
@@ -211,7 +200,7 @@ TEST(KeyStringTest, HostileInputOnASmallStack) {
 
 // --- Debug copy of the backup stream --------------------------------------
 
-class DebugCaptureTest : public TempDir {
+class DebugCaptureTest : public TempDirTest {
  protected:
   std::string readBack(const std::string& path) {
     std::string text;

@@ -148,14 +148,7 @@ TEST(FaultInjectionTest, EveryAgentCallFailingInTurn) {
     EXPECT_TRUE(f.writeChunk("tail\n", 40));  // the next chunk goes through
     EXPECT_EQ(f.collector->lines.back(), "tail");
   }
-  RestoreFixture f;
-  f.collector->failInitializeAt = 1;
-  // The second write fails and is not stored; closing retries the
-  // initialisation with the older buffer.
-  EXPECT_FALSE(f.writeChunk("a\nb\n", 2));
-  EXPECT_TRUE(f.writeChunk("c\n", 2));
-  EXPECT_EQ(f.collector->lines, (std::vector<std::string>{"a", "c"}));
-  std::cout << 2 * calls + 7 << " agent-call fault points survived\n";
+  std::cout << 2 * calls + 6 << " agent-call fault points survived\n";
 }
 
 }  // namespace

@@ -24,8 +24,7 @@ OrbBufferedInput::OrbBufferedInput(const std::string& name, OrbEnvironment& envi
       pendingSize(0),
       pendingCapacity(0),
       logEnvironment(environment),
-      lock(new MxCriticalSectionH()),
-      firstRestore(true) {}
+      lock(new MxCriticalSectionH()) {}
 
 OrbBufferedInput::~OrbBufferedInput() { std::free(pendingBuffer); }
 
@@ -42,6 +41,7 @@ bool OrbBufferedInput::getLine(std::string& line) {
   }
   const uint64_t lineLength = feed - bufferPosition;
   const uint64_t bytesRemoved = lineLength + 1;
+  // Unreachable: memchr found the line feed inside the remaining bytes.
   if (bytesRemoved > bufferRemaining) return logLineOverrun(bytesRemoved);
   uint64_t ownBytes = lineLength;
   if (ownBytes > 0 && bufferPosition[ownBytes - 1] == '\r') --ownBytes;
@@ -104,6 +104,7 @@ bool OrbBufferedInput::storePending(const void* data, size_t size) {
 
 bool OrbBufferedInput::deferredProcessBuffer(bool lastInChunk) {
   if (pendingSize == 0) return true;
+  const bool firstCall = firstProcess;
   if (firstProcess) {
     if (!initializeRestore()) {
       logEnvironment.log("deferredProcessBuffer", "restore initialization has failed");
@@ -131,8 +132,6 @@ bool OrbBufferedInput::deferredProcessBuffer(bool lastInChunk) {
   bufferStart = bufferPosition = pendingBuffer;
   bufferSize = bufferRemaining = length;
   pendingSize = 0;
-  const bool firstCall = firstRestore;
-  firstRestore = false;
   if (handOut(firstCall)) return true;
   logEnvironment.log("deferredProcessBuffer", "restore has failed");
   return false;

@@ -11,8 +11,11 @@
 // chunk's unfinished last line is dropped and never reaches the next chunk.
 //
 // Lines handed out by getLine are copies. The handed-out buffer is valid only
-// until the next processBuffer stores new data. The object owns its copy
-// (heap storage that only grows), its partial line and its lock.
+// while startRestore runs: the bytes that startRestore leaves unread are
+// dropped when it returns (only bytes that getLine has already moved into the
+// partial line carry over), and the next processBuffer overwrites the
+// storage. The object owns its copy (heap storage that only grows), its
+// partial line and its lock.
 //
 // Not safe for concurrent use; no operation takes a lock. Failures are false
 // results with a message logged through the environment; a reason reaches
@@ -50,8 +53,10 @@ class CLOUDDB_EXPORT OrbBufferedInput : public OrbInput {
   virtual bool deferredProcessBuffer(bool lastInChunk);
   // The subclass's one-time preparation, retried until it succeeds once.
   virtual bool initializeRestore() = 0;
-  // The subclass's consumption of one handed-out buffer; firstCall is true in
-  // the first call ever made.
+  // The subclass's consumption of one handed-out buffer. firstCall is true in
+  // the processing that ran initializeRestore successfully; when that
+  // processing handed nothing out (a chunk's only buffer without a line
+  // feed), startRestore never sees true.
   virtual bool startRestore(bool firstCall) = 0;
   // Processes the chunk's last buffer and forgets any unfinished line.
   virtual bool closeChunk();
@@ -69,8 +74,6 @@ class CLOUDDB_EXPORT OrbBufferedInput : public OrbInput {
   uint64_t pendingCapacity;
   OrbEnvironment& logEnvironment;
   std::unique_ptr<MxCriticalSectionH> lock;
-  // startRestore has not been called yet.
-  bool firstRestore;
 
  private:
   CLOUDDB_LOCAL bool storePending(const void* data, size_t size);

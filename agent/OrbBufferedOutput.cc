@@ -174,6 +174,7 @@ std::string OrbBufferedOutput::getRestartString() { return restartString; }
 void OrbBufferedOutput::setBufferSpanning(bool spanning) { bufferSpanning = spanning; }
 
 uint64_t OrbBufferedOutput::getRemainingDataSize(bool& internalError) {
+  // Unreachable through this class: the offset never passes the pending text.
   internalError = remainingDataOffset > remainingData.size();
   if (!internalError) return remainingData.size() - remainingDataOffset;
   logInconsistentOffset();

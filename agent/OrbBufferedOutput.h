@@ -47,7 +47,8 @@ class CLOUDDB_EXPORT OrbBufferedOutput : public OrbOutput {
   void updateRestart(const std::string& restart) override;
   bool flush() override;
   bool close(const std::string& restart) override;
-  // True when the attached buffer is full or the producer was asked to stop.
+  // True when the attached buffer is full or the producer was asked to stop;
+  // also true between fills, when no buffer is attached.
   bool stopNow() override;
 
   // Fills buffer with up to size bytes. bytesFilled receives the count and

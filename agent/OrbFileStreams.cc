@@ -18,11 +18,12 @@ OrbOutputFile::OrbOutputFile(const std::string& directory, const std::string& fi
     : OrbOutput(fileName, environment),
       path(joinPath(directory, fileName)),
       stream(path, std::ios::out | std::ios::trunc | std::ios::binary),
-      openFailed(stream.fail() || stream.bad()) {
-  if (openFailed) {
-    EvDebug(nullptr).Error("OrbOutputFile", "Failed to open '%s' with error %s", path.c_str(),
-                           std::strerror(errno));
-  }
+      openFailed(stream.fail()) {
+  if (!openFailed) return;
+  // Read before the log handle is made: the host may change errno.
+  const int error = errno;
+  EvDebug(nullptr).Error("OrbOutputFile", "Failed to open '%s' with error %s", path.c_str(),
+                         std::strerror(error));
 }
 
 OrbOutputFile::~OrbOutputFile() = default;
@@ -31,8 +32,9 @@ bool OrbOutputFile::putString(const std::string& text) {
   if (openFailed) return false;
   stream.write(text.data(), static_cast<std::streamsize>(text.size()));
   if (stream.rdstate() == std::ios::goodbit) return true;
+  const int error = errno;
   EvDebug(nullptr).Error("putString", "Failed to write '%s' with error %s", path.c_str(),
-                         std::strerror(errno));
+                         std::strerror(error));
   return false;
 }
 
@@ -54,7 +56,7 @@ OrbInputFile::OrbInputFile(const std::string& directory, const std::string& file
     : OrbInput(fileName, environment),
       path(joinPath(directory, fileName)),
       stream(path, std::ios::in | std::ios::binary) {
-  failed = stream.fail() || stream.bad();
+  failed = stream.fail();
 }
 
 OrbInputFile::~OrbInputFile() { OrbInputFile::close(); }
@@ -74,8 +76,9 @@ bool OrbInputFile::close() {
 }
 
 void OrbInputFile::fileToString(const std::string& path, std::string& text) {
-  text.clear();
+  // Opened first: text may be path itself.
   std::ifstream in(path, std::ios::in | std::ios::binary);
+  text.clear();
   // Guarded reads: a read error (a directory, say) ends the text instead of
   // throwing.
   char chunk[64 * 1024];

@@ -58,7 +58,10 @@ class CLOUDDB_EXPORT OrbInput {
   OrbInput& operator=(const OrbInput&) = delete;
 
   virtual bool error() = 0;
-  // Delivers the next line without its line end; false at the end or on error.
+  // Delivers the next line without its line feed; false at the end or on
+  // error. What a line is belongs to the stream: a file input keeps a
+  // carriage return before the line feed, a buffered input drops it, and a
+  // string input delivers its whole content as one line, line feeds included.
   virtual bool getLine(std::string& line) = 0;
   virtual bool close() = 0;
   // The rest of the input, its lines joined by "\n" (empty lines before the

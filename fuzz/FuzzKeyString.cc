@@ -1,7 +1,7 @@
 // keyString on untrusted input, on a worker thread with a 128 KiB stack so
 // that deep nesting would overflow if the parse recursed. Where a plain
-// recursive DOM parse is safe (shallow nesting, no overlong negative
-// exponent), the result must equal the straightforward lookup over it.
+// recursive DOM parse is safe (shallow nesting, no negative exponent of ten
+// or more significant digits), the result must equal the straightforward lookup over it.
 #include <pthread.h>
 
 #include <algorithm>
@@ -72,8 +72,14 @@ bool safeForReference(const std::string& json) {
   if (std::count(json.begin(), json.end(), '[') + std::count(json.begin(), json.end(), '{') > 500) {
     return false;
   }
+  // A negative exponent with ten or more significant digits may overflow a
+  // plain parse; leading zeros are harmless.
   for (size_t i = 0; (i = json.find('-', i)) != std::string::npos; ++i) {
-    if (i > 0 && (json[i - 1] == 'e' || json[i - 1] == 'E') && json.size() - i > 9) return false;
+    if (i == 0 || (json[i - 1] != 'e' && json[i - 1] != 'E')) continue;
+    const size_t first = json.find_first_not_of('0', i + 1);
+    if (first == std::string::npos) continue;
+    const size_t end = json.find_first_not_of("0123456789", first);
+    if ((end == std::string::npos ? json.size() : end) - first >= 10) return false;
   }
   return true;
 }

@@ -116,12 +116,22 @@ EvDebugSink EvDebug::setSink(EvDebugSink sink) {
   return DebugLog::instance().replaceSink(std::move(sink));
 }
 
+MxCriticalSectionH::MxCriticalSectionH() = default;
+
+MxCriticalSectionH::~MxCriticalSectionH() = default;
+
 void MxCriticalSectionH::enter(bool /*wait*/) { mutex_.lock(); }
 
 void MxCriticalSectionH::leave() { mutex_.unlock(); }
 
 CZuError::CZuError(int32_t code, std::string message)
     : code_(code), message_(std::make_shared<const std::string>(std::move(message))) {}
+
+CZuError::CZuError(const CZuError& other) = default;
+
+CZuError& CZuError::operator=(const CZuError& other) = default;
+
+CZuError::~CZuError() = default;
 
 const std::string& CZuError::message() const {
   static const std::string kNone;

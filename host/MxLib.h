@@ -63,8 +63,8 @@ class EvDebug {
 
 class MxCriticalSectionH {
  public:
-  MxCriticalSectionH() = default;
-  ~MxCriticalSectionH() = default;
+  MxCriticalSectionH();
+  ~MxCriticalSectionH();
 
   MxCriticalSectionH(const MxCriticalSectionH&) = delete;
   MxCriticalSectionH& operator=(const MxCriticalSectionH&) = delete;
@@ -89,9 +89,12 @@ struct FXCodeLocation {
 
 class CZuError {
  public:
+  // The no-error value; callers build it themselves.
   CZuError() = default;
   CZuError(int32_t code, std::string message);
-  ~CZuError() = default;
+  CZuError(const CZuError& other);
+  CZuError& operator=(const CZuError& other);
+  ~CZuError();
 
   int32_t code() const { return code_; }
   // The message, empty for the no-error value.
@@ -117,9 +120,7 @@ class FXErrorUtil {
       MX_PRINTF_FORMAT(3, 4);
 };
 
-// Pauses the calling thread.
+// Pauses the calling thread; file and line name the caller.
 void ZUSLEEP_InTeRnAl(unsigned int milliseconds, const char* file, int line);
-
-#define ZUSLEEP(milliseconds) ZUSLEEP_InTeRnAl((milliseconds), __FILE__, __LINE__)
 
 #endif  // CLOUDDB_HOST_MXLIB_H_

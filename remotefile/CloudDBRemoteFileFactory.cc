@@ -2,8 +2,9 @@
 
 namespace {
 
-// The host's retry count for every driver of this factory.
-constexpr int kDriverRetryCount = 5;
+// The last argument of every driver's base constructor. What the host makes
+// of it is the host's own business; the factory only passes it on.
+constexpr int kDriverBaseArgument = 5;
 
 }  // namespace
 
@@ -19,7 +20,7 @@ CloudDBRemoteFileFactory::~CloudDBRemoteFileFactory() = default;
 std::shared_ptr<MXBaseRemoteFile> CloudDBRemoteFileFactory::createObject(
     const CloudConnectionDetails& details, const std::string& text, long long value) {
   lastRemoteFile = std::make_shared<CloudDatabaseRemoteFile>(
-      details.port, details.endpoint, details.credentials, text, value, kDriverRetryCount);
+      details.port, details.endpoint, details.credentials, text, value, kDriverBaseArgument);
   if (nextOutput) {
     lastRemoteFile->initialize(nextOutput);
     nextOutput.reset();

@@ -152,6 +152,7 @@ bool CloudDatabaseRemoteFile::ReadFile(void* buffer, long long size, long long& 
 bool CloudDatabaseRemoteFile::endOfFile(long long& bytesRead, bool internalError) {
   bytesRead = 0;
   savedBytesWritten = bytesWritten;
+  // Unreachable with the library's own buffered output (see getRemainingDataSize).
   if (internalError) return fail(4, "Internal error determining remaining data size");
   return success();
 }

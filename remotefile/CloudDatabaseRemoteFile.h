@@ -13,10 +13,14 @@
 //
 // The driver shares its streams with the agent and the factory; the data
 // mover and the factory share the driver. All calls come from the data
-// mover's thread; the driver takes no lock. A failure is a false result with
-// GetLastErrorCode / GetLastErrorString set (1 not initialized, 2 not
-// supported, 3 no stream for the direction, 4 fill failed, 5 processing
-// failed, 1005 no native file) and a line in the host debug log.
+// mover's thread; the driver takes no lock. A failure is a false result,
+// mostly with GetLastErrorCode / GetLastErrorString set: 1 not initialized,
+// 2 not supported, 3 no stream for the direction, 4 fill failed, 5
+// processing failed, 1005 no native file. Two exceptions: a failed CloseFile
+// (the chunk's last buffer could not be processed) leaves the error state as
+// it was, and the refusals of GetRootFolderList, GetFileList and
+// GetNativeFileInfo log nothing. Every other failure is logged to the host
+// debug log.
 #ifndef CLOUDDB_REMOTEFILE_CLOUDDATABASEREMOTEFILE_H_
 #define CLOUDDB_REMOTEFILE_CLOUDDATABASEREMOTEFILE_H_
 

@@ -249,6 +249,10 @@ TEST_F(FileStreamTest, UnreadableInputsAreErrorsOrEmpty) {
   put("bin", bytes);
   OrbInputFile::fileToString(path("bin"), text);
   EXPECT_EQ(text, bytes);
+  // The path and the result may be one string.
+  text = path("bin");
+  OrbInputFile::fileToString(text, text);
+  EXPECT_EQ(text, bytes);
 }
 
 // --- Directory environments -----------------------------------------------

@@ -152,6 +152,10 @@ TEST(KeyStringTest, CanonicalKeyOfRealItems) {
        std::string(R"({"pk":{"S":"u"}})") + '\0' + "junk",
        {"pk"},
        "pk::*::u*/*/"},
+      {"zero-padded exponents are valid numbers",
+       R"({"pk":{"S":"u"},"x":[1e-0000000001,2.5E-000000000000003,1e-0000000000000000000002147483648]})",
+       {"pk"},
+       "pk::*::u*/*/"},
       {"risky exponent inside a string",
        R"({"pk":{"S":"1e-21474836390"}})",
        {"pk"},
@@ -186,9 +190,8 @@ TEST(KeyStringTest, HostileInputOnASmallStack) {
       std::string(deep, '['),
       std::string(deep, '[') + std::string(deep, ']'),
       "{\"pk\":" + std::string(200000, '[') + std::string(200000, ']') + "}",
+      // Exponent -2147483639 and 11 fraction digits overflow the parser's int.
       R"({"pk":{"S":"u"},"x":[0.00000000001e-2147483639]})",
-      "[0.00000000001e-2147483639]",
-      "[1e-0000000000000000000002147483648]",
   };
   onSmallStack(256 * 1024, [&] {
     for (const std::string& json : hostile) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -37,21 +38,33 @@ using PoolAllocator = rapidjson::MemoryPoolAllocator<ThrowingAllocator>;
 using Document = rapidjson::GenericDocument<rapidjson::UTF8<>, PoolAllocator, PoolAllocator>;
 using Value = Document::ValueType;
 
-// Item texts above this size are refused: it keeps the parser's count of
-// fraction digits far from int overflow. A DynamoDB item is at most 400 KB.
+// Item texts above this size are refused: the parser counts string lengths
+// and fraction digits in 32 bits. A DynamoDB item is at most 400 KB.
 constexpr size_t kMaxItemJsonBytes = size_t{1} << 27;
 
-// A negative exponent of this many digits can overflow the parser's exponent
-// arithmetic (int); shorter ones cannot, given kMaxItemJsonBytes.
-constexpr size_t kRiskyExponentDigits = 10;
+// The parser reads a negative exponent into an int: it accumulates digits
+// (leading zeros add nothing) until the value reaches kExponentStop, skips
+// the rest, and then adds the fraction's digit count, negated. That sum
+// overflows when the two together pass 2^31.
+constexpr int64_t kExponentStop = 214748364;
+constexpr int64_t kExponentLimit = int64_t{1} << 31;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// Whether the minus sign at text[minus] starts a negative exponent whose
+// value, with the digits of its number's fraction, overflows the parser.
 bool riskyExponentAt(const char* text, size_t length, size_t minus) {
   if (minus == 0 || (text[minus - 1] != 'e' && text[minus - 1] != 'E')) return false;
-  size_t digits = 0;
-  while (minus + 1 + digits < length && isDigit(text[minus + 1 + digits])) ++digits;
-  return digits >= kRiskyExponentDigits;
+  int64_t exponent = 0;
+  for (size_t i = minus + 1; i < length && isDigit(text[i]) && exponent < kExponentStop; ++i) {
+    exponent = exponent * 10 + (text[i] - '0');
+  }
+  // The fraction digits stand between a '.' and the 'e'.
+  size_t start = minus - 1;
+  while (start > 0 && isDigit(text[start - 1])) --start;
+  const int64_t fractionDigits =
+      start > 0 && text[start - 1] == '.' ? static_cast<int64_t>(minus - 1 - start) : 0;
+  return exponent + fractionDigits > kExponentLimit;
 }
 
 // Whether a risky exponent stands outside every JSON string, where the

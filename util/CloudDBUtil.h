@@ -36,12 +36,15 @@ CLOUDDB_EXPORT void fromColonDelim(const std::string& joined, std::string& first
 CLOUDDB_EXPORT void compactJson(std::string& json);
 
 // The canonical text of an item's key: for each key name in sorted byte order
-// (keyNames is sorted in place), the name, "::*::", the attribute's "N", else
-// "S", else "B" string, and "*/*/". A missing attribute, a value that is not
-// an object or a type member that is not a string gives an empty value; JSON
-// that does not parse gives empty values throughout. Any input is safe:
-// nesting depth does not consume stack, and numbers whose exponent could
-// overflow the parser are refused like invalid JSON.
+// (keyNames is sorted in place), the name, "::*::", the value text and
+// "*/*/". The value text is the attribute's "N" member, else its "S", else
+// its "B", taking the first of these that is a JSON string (so {"N":5,"S":"x"}
+// gives x); it is empty when none is, when the attribute is missing or is not
+// an object, and throughout when the JSON does not parse. Any input is safe:
+// texts with more than 32 opening brackets are parsed iteratively, so nesting
+// costs heap rather than stack; texts above 128 MiB, and numbers whose
+// negative exponent would overflow the parser's int arithmetic (values near
+// 2^31; leading zeros do not count), are treated as JSON that does not parse.
 CLOUDDB_EXPORT std::string keyString(const std::string& itemJson,
                                      std::vector<std::string>& keyNames);
 

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, but only those
-# that are missing. Runs as root (or through sudo when available).
+# Installs what building and testing need, but only what is missing: Debian
+# packages, the local AWS-API servers of the tests (moto_server from the
+# Python package moto[server]; dynalite and s3rver from npm, pinned by
+# tests/servers/package-lock.json). Runs as root (or through sudo).
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   cmake
@@ -14,6 +17,7 @@ packages=(
   rapidjson-dev
   libcli11-dev
   libxxhash-dev
+  libcurl4-openssl-dev
   pkgconf
   clang
   libclang-rt-dev
@@ -27,13 +31,27 @@ for package in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
+command -v node > /dev/null || missing+=(nodejs npm)
+command -v python3 > /dev/null || missing+=(python3 python3-pip)
 
-echo "Installing missing packages: ${missing[*]}"
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing missing packages: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if ! command -v moto_server > /dev/null; then
+  echo "Installing moto_server (Python package moto[server]) for the tests"
+  python3 -m pip install --quiet 'moto[server]' || $sudo python3 -m pip install --quiet \
+    --break-system-packages 'moto[server]'
+fi
+
+servers=tests/servers
+if [ ! -d "$servers/node_modules" ] || [ "$servers/package-lock.json" -nt "$servers/node_modules" ]; then
+  echo "Installing dynalite and s3rver (npm ci in $servers) for the tests"
+  npm ci --prefix "$servers" --no-audit --no-fund --loglevel=error
+  touch "$servers/node_modules"
+fi

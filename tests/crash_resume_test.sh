@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Kills clouddb-mover backup with SIGKILL at many points (after a read,
-# before and after renaming a cloud file into place, while replacing the
+# before and after committing a cloud file, while replacing the
 # manifest), resumes it, restores, and checks that the restore is identical
 # and that no cloud file was stored twice.
 # Usage: crash_resume_test.sh PATH_TO_CLOUDDB_MOVER
@@ -23,7 +23,7 @@ stream_of "$work/reference" > "$work/reference.stream"
 
 points=()
 for n in $(seq 1 30); do points+=("read:$n"); done
-for n in $(seq 1 8); do points+=("rename:$n" "renamed:$n" "manifest:$n"); done
+for n in $(seq 1 8); do points+=("commit:$n" "committed:$n" "manifest:$n"); done
 
 killed=0
 failures=0

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "agent/OrbEnvironment.h"
-#include "tools/mover/DumpAgent.h"
+#include "tools/agents/DumpAgent.h"
 #include "tools/mover/Mover.h"
 #include "util/CloudDBUtil.h"
 
@@ -139,12 +139,10 @@ int runDemo(const DemoOptions& options) {
   BackupOptions backup;
   backup.source = source.string();
   backup.bucket = bucket.string();
-  backup.limit = options.limit;
-  backup.progress = true;
+  backup.stream.limit = options.limit;
   RestoreOptions restore;
   restore.bucket = bucket.string();
   restore.target = restored.string();
-  restore.progress = true;
   TransferResult backedUp;
   TransferResult restoredResult;
   std::string error;

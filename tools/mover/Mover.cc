@@ -1,24 +1,19 @@
 #include "tools/mover/Mover.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 #include <xxhash.h>
 
+#include <cinttypes>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <chrono>
-#include <cinttypes>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <sstream>
 
-#include "agent/OrbEnvironment.h"
 #include "remotefile/CloudDBRemoteFileFactory.h"
-#include "tools/mover/DumpAgent.h"
+#include "tools/agents/DumpAgent.h"
+#include "tools/agents/LineEscape.h"
 
 namespace mover {
 namespace {
@@ -26,67 +21,14 @@ namespace {
 namespace fs = std::filesystem;
 
 const char kManifestName[] = "manifest";
-const char kManifestHeader[] = "clouddb-mover manifest 1";
+const char kManifestHeader[] = "clouddb-mover manifest 2";
 const char kStagingName[] = ".clouddb-restore-partial";
-
-// Crash test hook: CLOUDDB_MOVER_CRASH_AT="{event}:{n}" kills the process at
-// the n-th time it reaches that event ("read", "rename", "renamed",
-// "manifest"), as a power cut or kill -9 would.
-void crashPoint(const char* event) {
-  static const char* setting = std::getenv("CLOUDDB_MOVER_CRASH_AT");
-  static long remaining = setting != nullptr ? std::atol(std::strchr(setting, ':') + 1) : 0;
-  if (setting == nullptr || std::strncmp(setting, event, std::strlen(event)) != 0 ||
-      setting[std::strlen(event)] != ':') {
-    return;
-  }
-  if (--remaining == 0) std::raise(SIGKILL);
-}
 
 std::string cloudFileName(size_t index) {
   char name[32];
   std::snprintf(name, sizeof name, "part-%06zu", index);
   return name;
 }
-
-std::string join(const std::string& directory, const std::string& name) {
-  return (fs::path(directory) / name).string();
-}
-
-// Makes a completed file or rename durable.
-void syncPath(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
-
-// Progress on standard error, at most five times a second.
-class Progress {
- public:
-  Progress(bool enabled, const char* verb) : enabled_(enabled && isatty(2)), verb_(verb) {}
-  ~Progress() {
-    if (shown_) std::fprintf(stderr, "\n");
-  }
-
-  void update(uint64_t bytes, size_t cloudFiles) {
-    if (!enabled_) return;
-    const auto now = Clock::now();
-    if (now - last_ < std::chrono::milliseconds(200)) return;
-    last_ = now;
-    shown_ = true;
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    std::fprintf(stderr, "\r%s: %.1f MiB, %zu cloud files, %.1f MiB/s   ", verb_, bytes / 1048576.0,
-                 cloudFiles, seconds > 0 ? bytes / 1048576.0 / seconds : 0.0);
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-  bool enabled_;
-  const char* verb_;
-  bool shown_ = false;
-  Clock::time_point start_ = Clock::now();
-  Clock::time_point last_;
-};
 
 class Stopwatch {
  public:
@@ -98,107 +40,97 @@ class Stopwatch {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-// Size and checksum of a stored cloud file; false when it cannot be read.
-bool measureFile(const std::string& path, uint64_t& size, uint64_t& checksum) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  XXH3_state_t* state = XXH3_createState();
-  XXH3_64bits_reset(state);
-  std::vector<char> chunk(1 << 16);
-  size = 0;
-  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
-    XXH3_64bits_update(state, chunk.data(), static_cast<size_t>(in.gcount()));
-    size += static_cast<uint64_t>(in.gcount());
-  }
-  checksum = XXH3_64bits_digest(state);
-  XXH3_freeState(state);
-  return !in.bad();
-}
+// XXH3 over the bytes of one cloud file.
+class Checksum {
+ public:
+  Checksum() : state_(XXH3_createState()) { XXH3_64bits_reset(state_); }
+  ~Checksum() { XXH3_freeState(state_); }
+  Checksum(const Checksum&) = delete;
+  Checksum& operator=(const Checksum&) = delete;
+
+  void update(const char* data, size_t size) { XXH3_64bits_update(state_, data, size); }
+  uint64_t digest() const { return XXH3_64bits_digest(state_); }
+
+ private:
+  XXH3_state_t* state_;
+};
 
 std::string driverError(MXBaseRemoteFile& driver) {
   return driver.GetLastErrorString() + " (code " + std::to_string(driver.GetLastErrorCode()) + ")";
 }
 
-// Reads one cloud file from the driver into path; its size and checksum are
-// returned.
-bool readCloudFile(MXBaseRemoteFile& driver, std::vector<char>& buffer, const std::string& path,
-                   CloudFileEntry& entry, Progress& progress, uint64_t streamBytes,
-                   size_t cloudFiles, std::string& error) {
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) {
-    error = "cannot create " + path;
-    return false;
-  }
-  XXH3_state_t* state = XXH3_createState();
-  XXH3_64bits_reset(state);
+// Reads one cloud file from the driver into writer; size and checksum go to
+// entry.
+bool readCloudFile(MXBaseRemoteFile& driver, std::vector<char>& buffer, ObjectWriter& writer,
+                   CloudFileEntry& entry, Progress* progress, std::string& error) {
+  Checksum checksum;
   entry.size = 0;
-  bool ok = true;
   while (true) {
     long long bytesRead = 0;
     if (!driver.ReadFile(buffer.data(), static_cast<long long>(buffer.size()), bytesRead)) {
       error = "reading cloud file " + entry.name + " failed: " + driverError(driver);
-      ok = false;
-      break;
+      return false;
     }
     if (bytesRead == 0) break;
     crashPoint("read");
-    if (std::fwrite(buffer.data(), 1, bytesRead, out) != static_cast<size_t>(bytesRead)) {
-      error = "cannot write " + path;
-      ok = false;
-      break;
-    }
-    XXH3_64bits_update(state, buffer.data(), static_cast<size_t>(bytesRead));
-    entry.size += static_cast<uint64_t>(bytesRead);
-    progress.update(streamBytes + entry.size, cloudFiles);
+    const size_t size = static_cast<size_t>(bytesRead);
+    if (!writer.append(buffer.data(), size, error)) return false;
+    checksum.update(buffer.data(), size);
+    entry.size += size;
+    if (progress != nullptr) progress->add(size, 0);
   }
-  entry.checksum = XXH3_64bits_digest(state);
-  XXH3_freeState(state);
-  if (std::fflush(out) != 0 || fsync(fileno(out)) != 0) {
-    if (ok) error = "cannot write " + path;
-    ok = false;
-  }
-  std::fclose(out);
-  return ok;
-}
-
-// Checks every cloud file of the manifest before anything is restored.
-bool verifyBucket(const std::string& bucket, const Manifest& manifest, std::string& error) {
-  for (const CloudFileEntry& entry : manifest.files) {
-    const std::string path = join(bucket, entry.name);
-    uint64_t size = 0;
-    uint64_t checksum = 0;
-    if (!fs::is_regular_file(path)) {
-      error = "missing cloud file: " + path;
-      return false;
-    }
-    if (!measureFile(path, size, checksum) || size != entry.size || checksum != entry.checksum) {
-      error = "corrupt cloud file: " + path + " (size or checksum differs from the manifest)";
-      return false;
-    }
-  }
+  entry.checksum = checksum.digest();
   return true;
 }
 
-bool writeCloudFile(MXBaseRemoteFile& driver, const std::string& path, std::vector<char>& buffer,
-                    std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string name = fs::path(path).filename().string();
-  if (!driver.CreateCloudFile(name, MXRFInfo())) {
-    error = "creating cloud file " + name + " failed: " + driverError(driver);
+// Size and checksum of a stored object, read in full.
+bool measureObject(Bucket& bucket, const std::string& name, uint64_t& size, uint64_t& checksum,
+                   bool& missing, std::string& error) {
+  std::unique_ptr<ObjectReader> reader = bucket.open(name, missing, error);
+  if (!reader) return false;
+  Checksum sum;
+  std::vector<char> chunk(1 << 16);
+  size = 0;
+  for (size_t got = 1; got > 0; size += got) {
+    if (!reader->read(chunk.data(), chunk.size(), got, error)) return false;
+    sum.update(chunk.data(), got);
+  }
+  checksum = sum.digest();
+  return true;
+}
+
+std::string corrupt(Bucket& bucket, const CloudFileEntry& entry) {
+  return "corrupt cloud file: " + bucket.describe(entry.name) +
+         " (size or checksum differs from the manifest)";
+}
+
+// Writes one stored cloud file through the driver, checking its checksum on
+// the way.
+bool writeCloudFile(MXBaseRemoteFile& driver, Bucket& bucket, const CloudFileEntry& entry,
+                    std::vector<char>& buffer, std::string& error) {
+  bool missing = false;
+  std::unique_ptr<ObjectReader> reader = bucket.open(entry.name, missing, error);
+  if (!reader) return false;
+  if (!driver.CreateCloudFile(entry.name, MXRFInfo())) {
+    error = "creating cloud file " + entry.name + " failed: " + driverError(driver);
     return false;
   }
-  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-    if (!driver.WriteFile(buffer.data(), in.gcount())) {
-      error = "writing cloud file " + name + " failed: " + driverError(driver);
+  Checksum checksum;
+  uint64_t size = 0;
+  for (size_t got = 1; got > 0; size += got) {
+    if (!reader->read(buffer.data(), buffer.size(), got, error)) return false;
+    checksum.update(buffer.data(), got);
+    if (got > 0 && !driver.WriteFile(buffer.data(), static_cast<long long>(got))) {
+      error = "writing cloud file " + entry.name + " failed: " + driverError(driver);
       return false;
     }
   }
-  if (in.bad()) {
-    error = "cannot read " + path;
+  if (size != entry.size || checksum.digest() != entry.checksum) {
+    error = corrupt(bucket, entry);
     return false;
   }
   if (!driver.CloseFile()) {
-    error = "closing cloud file " + name + " failed: " + driverError(driver);
+    error = "closing cloud file " + entry.name + " failed: " + driverError(driver);
     return false;
   }
   return true;
@@ -220,145 +152,233 @@ bool publish(const std::string& staging, const std::string& target, std::string&
 
 }  // namespace
 
-bool Manifest::load(const std::string& bucket, std::string& error) {
-  const std::string path = join(bucket, kManifestName);
-  std::ifstream in(path);
+void crashPoint(const char* event) {
+  static const char* setting = std::getenv("CLOUDDB_MOVER_CRASH_AT");
+  static const char* count = setting != nullptr ? std::strchr(setting, ':') : nullptr;
+  static long remaining = count != nullptr ? std::atol(count + 1) : 0;
+  const size_t length = std::strlen(event);
+  if (count == nullptr || static_cast<size_t>(count - setting) != length ||
+      std::strncmp(setting, event, length) != 0) {
+    return;
+  }
+  if (--remaining == 0) std::raise(SIGKILL);
+}
+
+Progress::Progress(bool enabled, const char* verb) : enabled_(enabled && isatty(2)), verb_(verb) {}
+
+Progress::~Progress() {
+  if (shown_) std::fprintf(stderr, "\n");
+}
+
+void Progress::add(uint64_t bytes, size_t cloudFiles) {
+  if (!enabled_) return;
+  std::lock_guard<std::mutex> guard(mutex_);
+  bytes_ += bytes;
+  cloudFiles_ += cloudFiles;
+  const auto now = Clock::now();
+  if (now - last_ < std::chrono::milliseconds(200)) return;
+  last_ = now;
+  shown_ = true;
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  std::fprintf(stderr, "\r%s: %.1f MiB, %zu cloud files, %.1f MiB/s   ", verb_, bytes_ / 1048576.0,
+               cloudFiles_, seconds > 0 ? bytes_ / 1048576.0 / seconds : 0.0);
+}
+
+bool Manifest::load(Bucket& bucket, bool& missing, std::string& error) {
+  std::string text;
+  if (!bucket.get(kManifestName, text, missing, error)) return false;
+  std::istringstream in(text);
   std::string line;
-  if (!in || !std::getline(in, line) || line != kManifestHeader) {
-    error = "no manifest in " + bucket;
+  if (!std::getline(in, line) || line != kManifestHeader) {
+    error = "not a clouddb-mover manifest: " + bucket.describe(kManifestName);
     return false;
   }
   files.clear();
   complete = false;
   while (std::getline(in, line)) {
-    if (line == "complete") {
+    if (line == "complete" && !complete) {
       complete = true;
       continue;
     }
+    // name size checksum tag restart (the rest of the line, escaped)
     std::istringstream fields(line);
     CloudFileEntry entry;
     std::string checksum;
-    if (complete || !(fields >> entry.name >> entry.size >> checksum >> entry.restart)) {
-      error = "corrupt manifest: " + path;
+    if (complete || !(fields >> entry.name >> entry.size >> checksum >> entry.tag) ||
+        fields.get() != ' ' || !unescapeLine(line.substr(fields.tellg()), entry.restart) ||
+        checksum.size() != 16 ||
+        checksum.find_first_not_of("0123456789abcdef") != std::string::npos) {
+      error = "corrupt manifest: " + bucket.describe(kManifestName);
       return false;
     }
-    entry.checksum = std::stoull(checksum, nullptr, 16);
-    if (entry.restart == "-") entry.restart.clear();
+    entry.checksum = std::strtoull(checksum.c_str(), nullptr, 16);
+    if (entry.tag == "-") entry.tag.clear();
     files.push_back(entry);
   }
   return true;
 }
 
-bool Manifest::save(const std::string& bucket, std::string& error) const {
-  const std::string path = join(bucket, kManifestName);
-  const std::string temporary = path + ".tmp";
-  std::FILE* out = std::fopen(temporary.c_str(), "w");
-  if (out == nullptr) {
-    error = "cannot write " + temporary;
-    return false;
-  }
-  std::fprintf(out, "%s\n", kManifestHeader);
+bool Manifest::save(Bucket& bucket, std::string& error) const {
+  std::string text = std::string(kManifestHeader) + "\n";
   for (const CloudFileEntry& entry : files) {
-    std::fprintf(out, "%s %" PRIu64 " %016" PRIx64 " %s\n", entry.name.c_str(), entry.size,
-                 entry.checksum, entry.restart.empty() ? "-" : entry.restart.c_str());
+    char fields[64];
+    std::snprintf(fields, sizeof fields, " %" PRIu64 " %016" PRIx64 " ", entry.size,
+                  entry.checksum);
+    text += entry.name + fields + (entry.tag.empty() ? "-" : entry.tag) + " " +
+            escapeLine(entry.restart) + "\n";
   }
-  if (complete) std::fprintf(out, "complete\n");
-  const bool written = std::fflush(out) == 0 && fsync(fileno(out)) == 0;
-  std::fclose(out);
+  if (complete) text += "complete\n";
+  std::unique_ptr<ObjectWriter> writer = bucket.create(kManifestName, error);
+  std::string tag;
+  if (!writer || !writer->append(text.data(), text.size(), error)) return false;
   crashPoint("manifest");
-  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = "cannot write " + path;
+  return writer->commit(tag, error);
+}
+
+bool checkLimit(const std::string& location, long long limit, std::string& error) {
+  if (!isS3Location(location) || (limit > 0 && limit <= kMaxObjectBytes)) return true;
+  error = "on S3 every cloud file is one object of at most 5 GiB: give --limit from 1 to " +
+          std::to_string(kMaxObjectBytes);
+  return false;
+}
+
+bool prepareBackup(Bucket& bucket, bool resume, Manifest& manifest, std::string& error) {
+  bool missing = false;
+  if (!manifest.load(bucket, missing, error)) return missing;
+  if (!resume) {
+    error = bucket.describe("") + " already holds a backup (use --resume or an empty bucket)";
     return false;
   }
-  syncPath(bucket);
+  if (manifest.complete) {
+    error = "the backup in " + bucket.describe("") + " is already complete";
+    return false;
+  }
   return true;
 }
 
-bool runBackup(const BackupOptions& options, TransferResult& result, std::string& error) {
-  std::error_code code;
-  fs::create_directories(options.bucket, code);
-  Manifest manifest;
-  const bool hasManifest = fs::exists(join(options.bucket, kManifestName));
-  if (options.resume && hasManifest) {
-    if (!manifest.load(options.bucket, error)) return false;
-    if (manifest.complete || (!manifest.files.empty() && manifest.files.back().restart.empty())) {
-      error = "the backup in " + options.bucket + " is already complete";
-      return false;
-    }
-  } else if (hasManifest) {
-    error = options.bucket + " already holds a backup (use --resume or an empty bucket)";
+bool prepareRestore(Bucket& bucket, Manifest& manifest, std::string& error) {
+  bool missing = false;
+  if (!manifest.load(bucket, missing, error)) {
+    if (missing) error = "no backup in " + bucket.describe("") + " (it holds no manifest)";
     return false;
   }
-  // Leftovers of an interrupted run are never part of the backup.
-  for (const auto& entry : fs::directory_iterator(options.bucket)) {
-    if (entry.path().extension() == ".tmp") fs::remove(entry.path(), code);
+  if (!manifest.complete) {
+    error =
+        "the backup in " + bucket.describe("") + " is incomplete (finish it with backup --resume)";
+    return false;
   }
+  return verifyStream(bucket, manifest, error);
+}
 
-  OrbPrototypeEnvironment environment(options.source);
-  const std::string restart = manifest.files.empty() ? "" : manifest.files.back().restart;
-  auto agent = std::make_shared<DumpOutput>(environment, options.source, restart);
-  if (!options.debugCopy.empty()) agent->setDebugOutputFile(options.debugCopy);
+bool backupStream(Bucket& bucket, Manifest& manifest, std::shared_ptr<OrbBufferedOutput> agent,
+                  const StreamOptions& options, StreamResult& result, std::string& error) {
   CloudDBRemoteFileFactory factory(agent, options.limit);
   std::vector<char> buffer(options.buffer);
-  Progress progress(options.progress, "backup");
-  Stopwatch stopwatch;
-
   for (size_t index = manifest.files.size();; ++index) {
     std::shared_ptr<MXBaseRemoteFile> driver =
-        factory.createObject(CloudConnectionDetails(), options.bucket, 0);
+        factory.createObject(CloudConnectionDetails(), bucket.describe(""), 0);
     CloudFileEntry entry;
     entry.name = cloudFileName(index);
-    const std::string path = join(options.bucket, entry.name);
     if (!driver->OpenCloudFile(entry.name)) {
       error = "opening cloud file " + entry.name + " failed: " + driverError(*driver);
       return false;
     }
-    if (!readCloudFile(*driver, buffer, path + ".tmp", entry, progress, result.streamBytes,
-                       result.cloudFiles, error)) {
+    std::unique_ptr<ObjectWriter> writer = bucket.create(entry.name, error);
+    if (!writer || !readCloudFile(*driver, buffer, *writer, entry, options.progress, error)) {
       return false;
     }
     driver->CloseFile();
     MXRFInfo info;
     driver->GetFileInfo(info);
     const bool ended = factory.getLastRemoteFile()->isEndOfBackup();
-    if (entry.size == 0 && ended) {
-      fs::remove(path + ".tmp", code);
-    } else {
-      crashPoint("rename");
-      if (std::rename((path + ".tmp").c_str(), path.c_str()) != 0) {
-        error = "cannot rename " + path + ".tmp";
-        return false;
-      }
-      crashPoint("renamed");
+    if (entry.size != 0 || !ended) {
+      crashPoint("commit");
+      if (!writer->commit(entry.tag, error)) return false;
+      crashPoint("committed");
       entry.restart = agent->getSafeRestartString();
       manifest.files.push_back(entry);
       ++result.cloudFiles;
       result.streamBytes += entry.size;
+      if (options.progress != nullptr) options.progress->add(0, 1);
     }
     manifest.complete = ended;
-    if (!manifest.save(options.bucket, error)) return false;
-    if (ended) break;
+    if (!manifest.save(bucket, error)) return false;
+    if (ended) return true;
     if (options.stopAfter != 0 && result.cloudFiles == options.stopAfter) {
       result.stopped = true;
-      break;
+      return true;
     }
   }
+}
+
+bool verifyStream(Bucket& bucket, const Manifest& manifest, std::string& error) {
+  for (const CloudFileEntry& entry : manifest.files) {
+    ObjectStat object;
+    bool missing = false;
+    if (!bucket.stat(entry.name, object, missing, error)) {
+      if (missing) error = "missing cloud file: " + bucket.describe(entry.name);
+      return false;
+    }
+    bool same = object.size == entry.size;
+    if (same && !object.tag.empty() && !entry.tag.empty()) {
+      same = object.tag == entry.tag;
+    } else if (same) {
+      uint64_t size = 0;
+      uint64_t checksum = 0;
+      if (!measureObject(bucket, entry.name, size, checksum, missing, error)) return false;
+      same = size == entry.size && checksum == entry.checksum;
+    }
+    if (!same) {
+      error = corrupt(bucket, entry);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool restoreStream(Bucket& bucket, const Manifest& manifest,
+                   std::shared_ptr<OrbBufferedInput> agent, const StreamOptions& options,
+                   StreamResult& result, std::string& error) {
+  CloudDBRemoteFileFactory factory;
+  factory.input = agent;
+  std::vector<char> buffer(options.buffer);
+  for (const CloudFileEntry& entry : manifest.files) {
+    std::shared_ptr<MXBaseRemoteFile> driver =
+        factory.createObject(CloudConnectionDetails(), bucket.describe(""), 0);
+    if (!writeCloudFile(*driver, bucket, entry, buffer, error)) return false;
+    ++result.cloudFiles;
+    result.streamBytes += entry.size;
+    if (options.progress != nullptr) options.progress->add(entry.size, 1);
+  }
+  return true;
+}
+
+bool runBackup(const BackupOptions& options, TransferResult& result, std::string& error) {
+  if (!checkLimit(options.bucket, options.stream.limit, error)) return false;
+  std::unique_ptr<Bucket> bucket = openBucket(options.bucket, options.cloud, error);
+  Manifest manifest;
+  if (!bucket || !prepareBackup(*bucket, options.resume, manifest, error)) return false;
+  OrbPrototypeEnvironment environment(options.source);
+  auto agent = std::make_shared<DumpOutput>(environment, options.source, manifest.resumeFrom());
+  if (!options.debugCopy.empty()) agent->setDebugOutputFile(options.debugCopy);
+  Stopwatch stopwatch;
+  StreamResult stream;
+  if (!backupStream(*bucket, manifest, agent, options.stream, stream, error)) return false;
+  result.cloudFiles = stream.cloudFiles;
+  result.streamBytes = stream.streamBytes;
+  result.stopped = stream.stopped;
   result.contentBytes = agent->contentBytes();
   result.seconds = stopwatch.seconds();
   return true;
 }
 
 bool runRestore(const RestoreOptions& options, TransferResult& result, std::string& error) {
+  std::unique_ptr<Bucket> bucket = openBucket(options.bucket, options.cloud, error);
   Manifest manifest;
-  if (!manifest.load(options.bucket, error)) return false;
-  if (!manifest.complete) {
-    error = "the backup in " + options.bucket + " is incomplete (finish it with backup --resume)";
-    return false;
-  }
-  if (!verifyBucket(options.bucket, manifest, error)) return false;
+  if (!bucket || !prepareRestore(*bucket, manifest, error)) return false;
 
   std::error_code code;
-  const std::string staging = join(options.target, kStagingName);
+  const std::string staging = (fs::path(options.target) / kStagingName).string();
   fs::remove_all(staging, code);
   if (!fs::create_directories(staging, code)) {
     error = "cannot create " + staging;
@@ -366,25 +386,16 @@ bool runRestore(const RestoreOptions& options, TransferResult& result, std::stri
   }
   OrbPrototypeEnvironment environment(staging);
   auto agent = std::make_shared<DumpInput>(environment);
-  CloudDBRemoteFileFactory factory;
-  factory.input = agent;
-  std::vector<char> buffer(options.buffer);
-  Progress progress(options.progress, "restore");
   Stopwatch stopwatch;
-
-  for (const CloudFileEntry& entry : manifest.files) {
-    std::shared_ptr<MXBaseRemoteFile> driver =
-        factory.createObject(CloudConnectionDetails(), options.bucket, 0);
-    if (!writeCloudFile(*driver, join(options.bucket, entry.name), buffer, error)) return false;
-    ++result.cloudFiles;
-    result.streamBytes += entry.size;
-    progress.update(result.streamBytes, result.cloudFiles);
-  }
+  StreamResult stream;
+  if (!restoreStream(*bucket, manifest, agent, options.stream, stream, error)) return false;
   if (!agent->complete()) {
     error = "the backup in " + options.bucket + " ends inside a file";
     return false;
   }
   if (!publish(staging, options.target, error)) return false;
+  result.cloudFiles = stream.cloudFiles;
+  result.streamBytes = stream.streamBytes;
   result.contentBytes = agent->contentBytes();
   result.seconds = stopwatch.seconds();
   return true;

@@ -1,24 +1,35 @@
-// The host simulator: plays the data mover against the plug-in, storing
-// each cloud file of a backup in a bucket directory and writing them back on
-// restore.
+// The host simulator: plays the data mover against the plug-in. A backup
+// stream (one agent's buffered output) is read through the factory's
+// drivers, one cloud file at a time, and each cloud file is stored as an
+// object of a bucket; a restore writes the objects back through new drivers
+// into the agent's buffered input.
 //
-// A bucket holds the cloud files "part-NNNNNN" and a "manifest" that lists
-// them in order with size, checksum (XXH3, 64 bits) and the agent's safe
-// restart string after each one, and ends with "complete" once the backup
-// has ended. Cloud files are written under a ".tmp" name and renamed when
-// complete; the manifest is replaced atomically after each one, so an
-// interrupted backup never leaves anything half-written looking complete and
-// resumes from the last stored file.
+// Beside its cloud files "part-NNNNNN" every stream keeps a "manifest" that
+// lists them in order with size, checksum (XXH3, 64 bits), the store's tag
+// (S3's ETag) and the agent's safe restart string after each one, and ends
+// with "complete" once the stream has ended. A cloud file is stored before
+// the manifest that names it, and the manifest is replaced after each one,
+// so an interrupted backup resumes from the last stored cloud file: nothing
+// is lost and nothing stored twice.
 //
-// Every failure comes back as false with one line of text naming what
-// failed.
+// The functions here run one stream on the calling thread; several streams
+// may run on several threads with buckets and agents of their own (Progress
+// may be shared). Every failure comes back as false with one line of text
+// naming what failed.
 #ifndef CLOUDDB_TOOLS_MOVER_MOVER_H_
 #define CLOUDDB_TOOLS_MOVER_MOVER_H_
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "agent/OrbEnvironment.h"
+#include "tools/cloud/AwsConfig.h"
+#include "tools/mover/Bucket.h"
 
 namespace mover {
 
@@ -26,46 +37,109 @@ struct CloudFileEntry {
   std::string name;
   uint64_t size = 0;
   uint64_t checksum = 0;
+  std::string tag;      // the store's identity of the object; may be empty
   std::string restart;  // the agent's safe restart string after this file
 };
 
 struct Manifest {
-  // Missing or unreadable manifests give false with the reason.
-  bool load(const std::string& bucket, std::string& error);
-  bool save(const std::string& bucket, std::string& error) const;
+  // missing: the bucket holds no manifest (no backup yet).
+  bool load(Bucket& bucket, bool& missing, std::string& error);
+  bool save(Bucket& bucket, std::string& error) const;
+  // Where a resumed backup continues: the last stored safe restart string.
+  std::string resumeFrom() const { return files.empty() ? "" : files.back().restart; }
 
   std::vector<CloudFileEntry> files;
   bool complete = false;
 };
 
+// Progress of all running streams on standard error, at most five times a
+// second, when it is a terminal. Any thread may report.
+class Progress {
+ public:
+  Progress(bool enabled, const char* verb);
+  ~Progress();
+
+  void add(uint64_t bytes, size_t cloudFiles);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  std::mutex mutex_;
+  const bool enabled_;
+  const char* verb_;
+  bool shown_ = false;
+  uint64_t bytes_ = 0;
+  size_t cloudFiles_ = 0;
+  Clock::time_point start_ = Clock::now();
+  Clock::time_point last_;
+};
+
+struct StreamOptions {
+  long long limit = 1048576;  // approximate cloud file size; 0: one cloud file
+  size_t buffer = 1048576;    // the data mover's read and write buffer
+  size_t stopAfter = 0;       // stop after storing this many cloud files; 0: never
+  Progress* progress = nullptr;
+};
+
+struct StreamResult {
+  size_t cloudFiles = 0;     // cloud files stored or written in this run
+  uint64_t streamBytes = 0;  // bytes of the backup stream moved
+  bool stopped = false;      // the backup stopped early (stopAfter)
+};
+
+// Backs agent up into bucket, appending to manifest (loaded for a resume,
+// empty for a new backup).
+bool backupStream(Bucket& bucket, Manifest& manifest, std::shared_ptr<OrbBufferedOutput> agent,
+                  const StreamOptions& options, StreamResult& result, std::string& error);
+// Checks every cloud file of manifest before anything is restored.
+bool verifyStream(Bucket& bucket, const Manifest& manifest, std::string& error);
+// Writes every cloud file of manifest through its own driver into agent.
+bool restoreStream(Bucket& bucket, const Manifest& manifest,
+                   std::shared_ptr<OrbBufferedInput> agent, const StreamOptions& options,
+                   StreamResult& result, std::string& error);
+
+// Where a new backup can go: a bucket without a manifest, or with an
+// unfinished one when resuming. Loads that manifest.
+bool prepareBackup(Bucket& bucket, bool resume, Manifest& manifest, std::string& error);
+// A complete backup's manifest, verified.
+bool prepareRestore(Bucket& bucket, Manifest& manifest, std::string& error);
+
+// Crash test hook: CLOUDDB_MOVER_CRASH_AT="{event}:{n}" kills the process the
+// n-th time it reaches event, as a power cut or kill -9 would.
+void crashPoint(const char* event);
+
+// The dump-directory commands.
 struct BackupOptions {
   std::string source;
   std::string bucket;
-  long long limit = 1048576;
-  size_t buffer = 1048576;
   bool resume = false;
   std::string debugCopy;
-  size_t stopAfter = 0;  // stop after storing this many cloud files; 0: never
-  bool progress = false;
+  StreamOptions stream;
+  cloud::ConfigOverrides cloud;
 };
 
 struct RestoreOptions {
   std::string bucket;
   std::string target;
-  size_t buffer = 1048576;
-  bool progress = false;
+  StreamOptions stream;
+  cloud::ConfigOverrides cloud;
 };
 
 struct TransferResult {
-  size_t cloudFiles = 0;      // cloud files stored or written in this run
-  uint64_t streamBytes = 0;   // bytes of the backup stream moved
+  size_t cloudFiles = 0;
+  uint64_t streamBytes = 0;
   uint64_t contentBytes = 0;  // bytes of dump-file content moved
   double seconds = 0;
-  bool stopped = false;  // the backup stopped early (stopAfter)
+  bool stopped = false;
 };
 
 bool runBackup(const BackupOptions& options, TransferResult& result, std::string& error);
 bool runRestore(const RestoreOptions& options, TransferResult& result, std::string& error);
+
+// The largest object that one S3 PUT takes.
+constexpr long long kMaxObjectBytes = 5LL << 30;
+
+// Whether limit suits the bucket at location (an S3 object is one PUT).
+bool checkLimit(const std::string& location, long long limit, std::string& error);
 
 }  // namespace mover
 

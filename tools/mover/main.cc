@@ -1,5 +1,6 @@
-// clouddb-mover: a host simulator that backs up and restores a directory of
-// DynamoDB dump files through the clouddb plug-in, playing the data mover.
+// clouddb-mover: a host simulator that backs up and restores DynamoDB dumps
+// through the clouddb plug-in, playing the data mover, into a local or S3
+// bucket.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -7,8 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "tools/agents/DumpAgent.h"
 #include "tools/mover/Demo.h"
-#include "tools/mover/DumpAgent.h"
 #include "tools/mover/Mover.h"
 
 namespace {
@@ -30,40 +31,53 @@ void warnAboutOtherFiles(const std::string& directory) {
   }
 }
 
+void addCloudOptions(CLI::App* command, cloud::ConfigOverrides& cloud) {
+  command->add_option("--endpoint-url", cloud.endpointUrl,
+                      "Send AWS requests here (a local or S3-compatible server)");
+  command
+      ->add_option("--max-attempts", cloud.maxAttempts,
+                   "Attempts per AWS request before giving up (default 8)")
+      ->check(CLI::Range(1, 100));
+}
+
+void addStreamOptions(CLI::App* command, mover::StreamOptions& stream, const char* bufferHelp) {
+  command->add_option("--buffer", stream.buffer, bufferHelp)
+      ->capture_default_str()
+      ->check(CLI::Range(size_t{1}, size_t{1} << 30));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Backs up and restores DynamoDB dump files through the clouddb plug-in"};
+  CLI::App app{"Backs up and restores DynamoDB dumps through the clouddb plug-in"};
   app.name("clouddb-mover");
   app.require_subcommand(1);
 
   mover::BackupOptions backup;
-  CLI::App* backupCommand = app.add_subcommand("backup", "Back up SOURCE_DIR into BUCKET_DIR");
+  CLI::App* backupCommand = app.add_subcommand(
+      "backup", "Back up SOURCE_DIR into BUCKET (a directory or s3://NAME/PREFIX)");
   backupCommand->add_option("SOURCE_DIR", backup.source, "Directory of dump files")
       ->required()
       ->check(CLI::ExistingDirectory);
-  backupCommand->add_option("BUCKET_DIR", backup.bucket, "Where the cloud files go")->required();
-  backupCommand->add_option("--limit", backup.limit, "Approximate cloud file size; 0: no limit")
+  backupCommand->add_option("BUCKET", backup.bucket, "Where the cloud files go")->required();
+  backupCommand
+      ->add_option("--limit", backup.stream.limit, "Approximate cloud file size; 0: no limit")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
-  backupCommand->add_option("--buffer", backup.buffer, "Read buffer size")
-      ->capture_default_str()
-      ->check(CLI::Range(size_t{1}, size_t{1} << 30));
+  addStreamOptions(backupCommand, backup.stream, "Read buffer size");
   backupCommand->add_flag("--resume", backup.resume, "Continue an interrupted backup");
   backupCommand->add_option("--debug-copy", backup.debugCopy,
                             "Also write the whole backup stream to this file");
-  backupCommand->add_option("--stop-after", backup.stopAfter)->group("");  // for tests
+  backupCommand->add_option("--stop-after", backup.stream.stopAfter)->group("");  // for tests
+  addCloudOptions(backupCommand, backup.cloud);
 
   mover::RestoreOptions restore;
   CLI::App* restoreCommand =
-      app.add_subcommand("restore", "Restore the backup in BUCKET_DIR into TARGET_DIR");
-  restoreCommand->add_option("BUCKET_DIR", restore.bucket, "A bucket written by backup")
-      ->required()
-      ->check(CLI::ExistingDirectory);
+      app.add_subcommand("restore", "Restore the backup in BUCKET into TARGET_DIR");
+  restoreCommand->add_option("BUCKET", restore.bucket, "A bucket written by backup")->required();
   restoreCommand->add_option("TARGET_DIR", restore.target, "Where the dump files go")->required();
-  restoreCommand->add_option("--buffer", restore.buffer, "Write buffer size")
-      ->capture_default_str()
-      ->check(CLI::Range(size_t{1}, size_t{1} << 30));
+  addStreamOptions(restoreCommand, restore.stream, "Write buffer size");
+  addCloudOptions(restoreCommand, restore.cloud);
 
   mover::DemoOptions demo;
   CLI::App* demoCommand =
@@ -83,7 +97,8 @@ int main(int argc, char** argv) {
   std::string error;
   mover::TransferResult result;
   if (*backupCommand) {
-    backup.progress = true;
+    mover::Progress progress(true, "backup");
+    backup.stream.progress = &progress;
     warnAboutOtherFiles(backup.source);
     if (!mover::runBackup(backup, result, error)) return fail(error);
     if (result.stopped) {
@@ -95,7 +110,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (*restoreCommand) {
-    restore.progress = true;
+    mover::Progress progress(true, "restore");
+    restore.stream.progress = &progress;
     if (!mover::runRestore(restore, result, error)) return fail(error);
     std::printf("restored %llu bytes of dump files from %zu cloud files\n",
                 static_cast<unsigned long long>(result.contentBytes), result.cloudFiles);

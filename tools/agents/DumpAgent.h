@@ -15,8 +15,8 @@
 //
 // Both classes run on the data mover's thread inside the pipe's calls; a
 // failure records its reason with the environment's setFailure.
-#ifndef CLOUDDB_TOOLS_MOVER_DUMPAGENT_H_
-#define CLOUDDB_TOOLS_MOVER_DUMPAGENT_H_
+#ifndef CLOUDDB_TOOLS_AGENTS_DUMPAGENT_H_
+#define CLOUDDB_TOOLS_AGENTS_DUMPAGENT_H_
 
 #include <cstdint>
 #include <fstream>
@@ -40,9 +40,6 @@ bool identifyDumpFile(const std::string& fileName, FileIdentity& identity);
 
 // The dump files of a directory, sorted by name.
 std::vector<std::string> listDumpFiles(const std::string& directory);
-
-std::string escapeRecord(const std::string& bytes);
-bool unescapeRecord(const std::string& text, std::string& bytes);
 
 // Backup side: reads the dump files of the source directory in order.
 class DumpOutput : public OrbBufferedOutput {
@@ -100,4 +97,4 @@ class DumpInput : public OrbBufferedInput {
 
 }  // namespace mover
 
-#endif  // CLOUDDB_TOOLS_MOVER_DUMPAGENT_H_
+#endif  // CLOUDDB_TOOLS_AGENTS_DUMPAGENT_H_

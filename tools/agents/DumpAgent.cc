@@ -1,10 +1,11 @@
-#include "tools/mover/DumpAgent.h"
+#include "tools/agents/DumpAgent.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
 #include "agent/OrbLoggingEnvironment.h"
+#include "tools/agents/LineEscape.h"
 
 namespace mover {
 namespace {
@@ -100,52 +101,6 @@ std::vector<std::string> listDumpFiles(const std::string& directory) {
   return files;
 }
 
-std::string escapeRecord(const std::string& bytes) {
-  std::string text;
-  text.reserve(bytes.size() + bytes.size() / 16 + 2);
-  for (const char c : bytes) {
-    switch (c) {
-      case '\\':
-        text += "\\\\";
-        break;
-      case '\n':
-        text += "\\n";
-        break;
-      case '\r':
-        text += "\\r";
-        break;
-      default:
-        text += c;
-    }
-  }
-  return text;
-}
-
-bool unescapeRecord(const std::string& text, std::string& bytes) {
-  bytes.clear();
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      bytes += text[i];
-      continue;
-    }
-    if (++i == text.size()) return false;
-    switch (text[i]) {
-      case '\\':
-        bytes += '\\';
-        break;
-      case 'n':
-        bytes += '\n';
-        break;
-      case 'r':
-        bytes += '\r';
-        break;
-      default:
-        return false;
-    }
-  }
-  return true;
-}
-
 DumpOutput::DumpOutput(OrbEnvironment& environment, std::string sourceDirectory,
                        std::string restart)
     : OrbBufferedOutput("dump", environment),
@@ -189,7 +144,7 @@ bool DumpOutput::putNextRecord() {
     case kHeader:
       if (!openCurrentFile()) return false;
       stage_ = kData;
-      return putRecord("F " + escapeRecord(name) + "\n");
+      return putRecord("F " + escapeLine(name) + "\n");
     case kData: {
       chunk_.resize(kRecordContentBytes);
       current_.read(chunk_.data(), static_cast<std::streamsize>(chunk_.size()));
@@ -204,7 +159,7 @@ bool DumpOutput::putNextRecord() {
       }
       offset_ += chunk_.size();
       contentBytes_ += chunk_.size();
-      return putRecord("D " + escapeRecord(chunk_) + "\n");
+      return putRecord("D " + escapeLine(chunk_) + "\n");
     }
     case kEnd:
       current_.close();
@@ -256,7 +211,7 @@ bool DumpInput::apply(const std::string& record) {
     output_.reset();
     return closed || fail("cannot write " + fileName_);
   }
-  if (record.size() < 2 || record[1] != ' ' || !unescapeRecord(record.substr(2), bytes_)) {
+  if (record.size() < 2 || record[1] != ' ' || !unescapeLine(record.substr(2), bytes_)) {
     return fail("corrupt backup record");
   }
   if (record[0] == 'D') {

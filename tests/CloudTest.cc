@@ -1,0 +1,184 @@
+// The request layer's own decisions: where requests go and as whom, which
+// failures are retried, and what a service's error says. The requests
+// themselves are exercised against real servers by the bucket and table
+// tests.
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tools/cloud/AwsClient.h"
+#include "tools/cloud/AwsConfig.h"
+#include "tools/cloud/S3Client.h"
+
+namespace {
+
+using cloud::Service;
+
+// Sets the AWS variables of one case and clears the others, for its
+// lifetime.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(const std::map<std::string, std::string>& values) {
+    for (const char* name : kNames) {
+      if (const char* old = std::getenv(name)) saved_[name] = old;
+      const auto value = values.find(name);
+      if (value == values.end()) {
+        unsetenv(name);
+      } else {
+        setenv(name, value->second.c_str(), 1);
+      }
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const char* name : kNames) unsetenv(name);
+    for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
+  }
+
+ private:
+  std::map<std::string, std::string> saved_;
+  static constexpr const char* kNames[] = {
+      "AWS_ACCESS_KEY_ID",   "AWS_SECRET_ACCESS_KEY",     "AWS_SESSION_TOKEN",
+      "AWS_REGION",          "AWS_DEFAULT_REGION",        "AWS_ENDPOINT_URL",
+      "AWS_ENDPOINT_URL_S3", "AWS_ENDPOINT_URL_DYNAMODB", "AWS_ENDPOINT_URL_DYNAMODB_STREAMS",
+      "AWS_MAX_ATTEMPTS"};
+};
+
+TEST(ServiceConfigTest, ReadsTheEnvironmentLikeAwsTools) {
+  const std::map<std::string, std::string> keys = {{"AWS_ACCESS_KEY_ID", "id"},
+                                                   {"AWS_SECRET_ACCESS_KEY", "secret"}};
+  auto with = [&keys](std::map<std::string, std::string> more) {
+    more.insert(keys.begin(), keys.end());
+    return more;
+  };
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> environment;
+    Service service;
+    cloud::ConfigOverrides overrides;
+    std::string endpoint;  // empty: loading fails
+    std::string region;
+    int attempts;
+  };
+  const std::vector<Case> cases = {
+      {"defaults", keys, Service::kS3, {}, "https://s3.us-east-1.amazonaws.com", "us-east-1", 8},
+      {"region",
+       with({{"AWS_REGION", "eu-west-1"}, {"AWS_DEFAULT_REGION", "x"}}),
+       Service::kDynamoDb,
+       {},
+       "https://dynamodb.eu-west-1.amazonaws.com",
+       "eu-west-1",
+       8},
+      {"default region",
+       with({{"AWS_DEFAULT_REGION", "ap-south-1"}}),
+       Service::kDynamoDbStreams,
+       {},
+       "https://streams.dynamodb.ap-south-1.amazonaws.com",
+       "ap-south-1",
+       8},
+      {"service variable over the general one",
+       with({{"AWS_ENDPOINT_URL", "http://general"}, {"AWS_ENDPOINT_URL_S3", "http://s3:1/"}}),
+       Service::kS3,
+       {},
+       "http://s3:1",
+       "us-east-1",
+       8},
+      {"general variable",
+       with({{"AWS_ENDPOINT_URL", "http://general:9"}}),
+       Service::kDynamoDbStreams,
+       {},
+       "http://general:9",
+       "us-east-1",
+       8},
+      {"option over variables",
+       with({{"AWS_ENDPOINT_URL_DYNAMODB", "http://variable"}}),
+       Service::kDynamoDb,
+       {"http://option", 3},
+       "http://option",
+       "us-east-1",
+       3},
+      {"attempts variable",
+       with({{"AWS_MAX_ATTEMPTS", "2"}}),
+       Service::kS3,
+       {},
+       "https://s3.us-east-1.amazonaws.com",
+       "us-east-1",
+       2},
+      {"no credentials", {}, Service::kS3, {}, "", "", 0},
+      {"not a URL", keys, Service::kS3, {"localhost:9000", 0}, "", "", 0},
+      {"bad attempts", with({{"AWS_MAX_ATTEMPTS", "zero"}}), Service::kS3, {}, "", "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedEnvironment environment(c.environment);
+    cloud::ServiceConfig config;
+    std::string error;
+    ASSERT_EQ(cloud::loadServiceConfig(c.service, c.overrides, config, error), !c.endpoint.empty())
+        << error;
+    if (c.endpoint.empty()) {
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    EXPECT_EQ(config.endpoint, c.endpoint);
+    EXPECT_EQ(config.customEndpoint, c.endpoint.find("amazonaws.com") == std::string::npos);
+    EXPECT_EQ(config.region, c.region);
+    EXPECT_EQ(config.maxAttempts, c.attempts);
+  }
+}
+
+TEST(S3ClientTest, AddressesObjectsPathStyleOnlyWithACustomEndpoint) {
+  cloud::ServiceConfig config;
+  config.endpoint = "https://s3.eu-west-1.amazonaws.com";
+  EXPECT_EQ(cloud::S3Client(config).objectUrl("b", "p/part 1+x"),
+            "https://b.s3.eu-west-1.amazonaws.com/p/part%201%2Bx");
+  EXPECT_EQ(cloud::S3Client(config).objectUrl("with.dots", "k"),
+            "https://s3.eu-west-1.amazonaws.com/with.dots/k");
+  config.endpoint = "http://127.0.0.1:9000";
+  config.customEndpoint = true;
+  EXPECT_EQ(cloud::S3Client(config).objectUrl("b", "p/k"), "http://127.0.0.1:9000/b/p/k");
+}
+
+TEST(RequestErrorTest, ServiceErrorsAreParsedAndClassified) {
+  struct Case {
+    long status;
+    std::string body;
+    std::string code;
+    std::string message;
+    bool retryable;
+  };
+  const std::vector<Case> cases = {
+      {400,
+       R"({"__type":"com.amazonaws.dynamodb.v20120810#ProvisionedThroughputExceededException","message":"slow down"})",
+       "ProvisionedThroughputExceededException", "slow down", true},
+      {400, R"({"__type":"com.amazon.coral.validate#ValidationException","Message":"bad key"})",
+       "ValidationException", "bad key", false},
+      {400, R"({"__type":"ThrottlingException","message":"m"})", "ThrottlingException", "m", true},
+      {400, R"({"__type":"RequestLimitExceeded","message":"m"})", "RequestLimitExceeded", "m",
+       true},
+      {503, "<Error><Code>SlowDown</Code><Message>Reduce your rate</Message></Error>", "SlowDown",
+       "Reduce your rate", true},
+      {404, "<Error><Code>NoSuchKey</Code><Message>gone</Message></Error>", "NoSuchKey", "gone",
+       false},
+      {404, "", "NotFound", "", false},
+      {403, "<Error><Code>AccessDenied</Code><Message>no</Message></Error>", "AccessDenied", "no",
+       false},
+      {429, "", "", "", true},
+      {500, "oops\nwith a line feed", "", "oops with a line feed", true},
+      {502, "", "", "", true},
+      {504, "", "", "", true},
+      {501, "", "", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    std::string code;
+    std::string message;
+    cloud::parseError(c.status, c.body, code, message);
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(message, c.message);
+    EXPECT_EQ(cloud::isRetryable(c.status, code), c.retryable);
+  }
+}
+
+}  // namespace

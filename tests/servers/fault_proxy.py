@@ -1,0 +1,183 @@
+#!/usr/bin/env python3
+"""A fault-injecting HTTP proxy for tests: forwards every request to the
+upstream server unchanged (Host header included, so signatures still hold)
+and, at the given rate, answers instead with a fault:
+
+  throttle  the service's throttling error: HTTP 400 ThrottlingException for
+            DynamoDB requests, HTTP 503 SlowDown for S3
+  error     HTTP 500 InternalError (the request never reaches the server)
+  reset     the connection is reset before any answer
+  slow      the request is forwarded, and the answer held back for a while
+
+With --secret it also checks every request's Signature Version 4 against
+that secret key, as AWS does and the local servers do not, and answers a
+mismatch with HTTP 403 SignatureDoesNotMatch.
+
+On exit (SIGTERM) it writes "requests N faults M" to the --stats file."""
+import argparse
+import hashlib
+import hmac
+import http.client
+import http.server
+import random
+import signal
+import socket
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+
+HOP_BY_HOP = {"connection", "keep-alive", "transfer-encoding", "te", "trailer", "upgrade",
+              "proxy-connection", "expect"}
+
+
+def signature_matches(method, path, headers, body, secret):
+    """Recomputes the request's AWS Signature Version 4."""
+    authorization = headers.get("Authorization", "")
+    if not authorization.startswith("AWS4-HMAC-SHA256 "):
+        return False
+    fields = dict(part.strip().split("=", 1) for part in authorization[17:].split(","))
+    _, day, region, service, _ = fields["Credential"].split("/")
+    signed = fields["SignedHeaders"].split(";")
+    uri, _, query = path.partition("?")
+    if service != "s3":
+        uri = urllib.parse.quote(uri, safe="/~")
+    pairs = sorted(tuple(item.split("=", 1)) if "=" in item else (item, "")
+                   for item in query.split("&") if item)
+    canonical_query = "&".join(name + "=" + value for name, value in pairs)
+    canonical_headers = "".join(name + ":" + " ".join(headers.get(name, "").split()) + "\n"
+                                for name in signed)
+    payload = headers.get("x-amz-content-sha256") or hashlib.sha256(body or b"").hexdigest()
+    request = "\n".join([method, uri, canonical_query, canonical_headers, ";".join(signed),
+                         payload])
+    scope = "/".join([day, region, service, "aws4_request"])
+    to_sign = "\n".join(["AWS4-HMAC-SHA256", headers.get("x-amz-date", ""), scope,
+                         hashlib.sha256(request.encode()).hexdigest()])
+    key = ("AWS4" + secret).encode()
+    for part in (day, region, service, "aws4_request"):
+        key = hmac.new(key, part.encode(), hashlib.sha256).digest()
+    expected = hmac.new(key, to_sign.encode(), hashlib.sha256).hexdigest()
+    return hmac.compare_digest(expected, fields["Signature"])
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--upstream", required=True)
+    parser.add_argument("--rate", type=float, default=0.1)
+    parser.add_argument("--faults", default="throttle,error,reset,slow")
+    parser.add_argument("--slow-seconds", type=float, default=0.2)
+    parser.add_argument("--stats")
+    parser.add_argument("--secret")
+    args = parser.parse_args()
+    upstream = urllib.parse.urlsplit(args.upstream)
+    faults = [kind for kind in args.faults.split(",") if kind]
+    counts = {"requests": 0, "faults": 0}
+    lock = threading.Lock()
+    rng = random.Random(20261206)
+
+    def pick_fault():
+        with lock:
+            counts["requests"] += 1
+            if faults and rng.random() < args.rate:
+                counts["faults"] += 1
+                return rng.choice(faults)
+        return None
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def setup(self):
+            super().setup()
+            # Headers and body go out in separate writes; without this each
+            # answer waits for the client's delayed acknowledgement.
+            self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
+        def log_message(self, *_):
+            pass
+
+        def answer(self, status, content_type, body, headers=()):
+            data = body.encode()
+            self.send_response(status)
+            self.send_header("Content-Type", content_type)
+            self.send_header("Content-Length", str(len(data)))
+            for name, value in headers:
+                self.send_header(name, value)
+            self.end_headers()
+            self.wfile.write(data)
+
+        def fail(self, kind):
+            dynamodb = "X-Amz-Target" in self.headers
+            if kind == "throttle" and dynamodb:
+                self.answer(400, "application/x-amz-json-1.0",
+                            '{"__type":"com.amazonaws.dynamodb.v20120810#ThrottlingException",'
+                            '"message":"Rate of requests exceeds the allowed throughput."}')
+            elif kind == "throttle":
+                self.answer(503, "application/xml",
+                            "<Error><Code>SlowDown</Code><Message>Please reduce your request rate."
+                            "</Message></Error>")
+            elif kind == "error" and dynamodb:
+                self.answer(500, "application/x-amz-json-1.0",
+                            '{"__type":"com.amazonaws.dynamodb.v20120810#InternalServerError",'
+                            '"message":"Internal server error"}')
+            elif kind == "error":
+                self.answer(500, "application/xml",
+                            "<Error><Code>InternalError</Code><Message>We encountered an internal "
+                            "error. Please try again.</Message></Error>")
+            else:  # reset
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                           struct.pack("ii", 1, 0))
+                self.close_connection = True
+
+        def forward(self):
+            length = int(self.headers.get("Content-Length", 0))
+            body = self.rfile.read(length) if length else None
+            if args.secret and not signature_matches(self.command, self.path, self.headers, body,
+                                                     args.secret):
+                self.answer(403, "application/xml",
+                            "<Error><Code>SignatureDoesNotMatch</Code><Message>The request "
+                            "signature we calculated does not match the signature you provided."
+                            "</Message></Error>")
+                return
+            fault = pick_fault()
+            if fault in ("throttle", "error", "reset"):
+                self.fail(fault)
+                return
+            connection = http.client.HTTPConnection(upstream.hostname, upstream.port, timeout=60)
+            headers = {name: value for name, value in self.headers.items()
+                       if name.lower() not in HOP_BY_HOP}
+            connection.request(self.command, self.path, body=body, headers=headers)
+            response = connection.getresponse()
+            data = response.read()
+            connection.close()
+            if fault == "slow":
+                time.sleep(args.slow_seconds)
+            self.send_response(response.status)
+            for name, value in response.getheaders():
+                if name.lower() not in HOP_BY_HOP and name.lower() != "content-length":
+                    self.send_header(name, value)
+            # A HEAD answer tells the length of what a GET would send.
+            self.send_header("Content-Length", response.getheader("Content-Length", "0")
+                             if self.command == "HEAD" else str(len(data)))
+            self.end_headers()
+            if self.command != "HEAD":
+                self.wfile.write(data)
+
+        do_GET = do_PUT = do_POST = do_HEAD = do_DELETE = forward
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    server.daemon_threads = True
+
+    def stop(*_):
+        if args.stats:
+            with open(args.stats, "w") as out:
+                out.write("requests %d faults %d\n" % (counts["requests"], counts["faults"]))
+        sys.exit(0)
+
+    signal.signal(signal.SIGTERM, stop)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,105 @@
+# Sourced by the tests that need AWS-API servers: starts local servers on
+# free ports and stops them when the test's shell exits.
+#   start_moto       S3, DynamoDB and DynamoDB Streams (moto_server)
+#   start_dynalite   DynamoDB on LevelDB (npm package, installed by npm ci)
+#   start_s3rver     S3 that checks signing headers (npm package)
+#   start_proxy URL RATE KINDS
+#                    the fault-injecting proxy in front of URL
+# Each prints the server's URL; stop_server URL stops one early.
+servers_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+server_pids=()
+server_work=$(mktemp -d)
+trap 'stop_all_servers' EXIT
+
+stop_all_servers() {
+  for pid in "${server_pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${server_pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$server_work"
+}
+
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# wait_for URL PID: until something answers at URL, or the server died.
+wait_for() {
+  for _ in $(seq 1 200); do
+    curl -s -o /dev/null "$1" && return 0
+    kill -0 "$2" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  return 1
+}
+
+# launch NAME PORT COMMAND...: runs the server, waits for it, prints its URL.
+launch() {
+  local name=$1 port=$2
+  shift 2
+  "$@" > "$server_work/$name-$port.log" 2>&1 &
+  local pid=$!
+  server_pids+=("$pid")
+  echo "$pid" > "$server_work/$port.pid"
+  if ! wait_for "http://127.0.0.1:$port/" "$pid"; then
+    echo "cannot start $name: $(tail -n 3 "$server_work/$name-$port.log")" >&2
+    return 1
+  fi
+  echo "http://127.0.0.1:$port"
+}
+
+start_moto() {
+  local port
+  port=$(free_port)
+  launch moto "$port" moto_server -H 127.0.0.1 -p "$port"
+}
+
+start_dynalite() {
+  local port
+  port=$(free_port)
+  launch dynalite "$port" node "$servers_dir/node_modules/dynalite/cli.js" --port "$port" \
+    --host 127.0.0.1 --createTableMs 0 --deleteTableMs 0 --updateTableMs 0
+}
+
+start_s3rver() {
+  local port
+  port=$(free_port)
+  mkdir -p "$server_work/s3rver-$port"
+  launch s3rver "$port" node "$servers_dir/node_modules/s3rver/bin/s3rver.js" \
+    --address 127.0.0.1 --port "$port" --silent --directory "$server_work/s3rver-$port"
+}
+
+# start_proxy UPSTREAM RATE KINDS: KINDS is a comma list of throttle, error,
+# reset and slow. Every request's signature is checked against
+# $AWS_SECRET_ACCESS_KEY. Statistics go to $server_work/proxy-PORT.stats at
+# the end.
+start_proxy() {
+  local port
+  port=$(free_port)
+  launch proxy "$port" python3 "$servers_dir/fault_proxy.py" --port "$port" --upstream "$1" \
+    --rate "$2" --faults "$3" --stats "$server_work/proxy-$port.stats" \
+    --secret "$AWS_SECRET_ACCESS_KEY"
+}
+
+stop_server() {  # stop_server URL
+  local port=${1##*:}
+  local pid
+  pid=$(cat "$server_work/$port.pid")
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  return 0
+}
+
+# Setup and inspection through boto3; see awsctl.py.
+awsctl() {
+  python3 "$servers_dir/awsctl.py" "$@"
+}
+
+# with_servers COMMAND...: runs COMMAND with moto_server and s3rver started,
+# their URLs in CLOUDDB_TEST_MOTO and CLOUDDB_TEST_S3RVER, a bucket
+# "clouddb-tests" on each, and the credentials that s3rver knows.
+with_servers() {
+  export AWS_ACCESS_KEY_ID=S3RVER AWS_SECRET_ACCESS_KEY=S3RVER AWS_REGION=us-east-1
+  CLOUDDB_TEST_MOTO=$(start_moto) && CLOUDDB_TEST_S3RVER=$(start_s3rver) || return 1
+  export CLOUDDB_TEST_MOTO CLOUDDB_TEST_S3RVER
+  awsctl s3-mb "$CLOUDDB_TEST_MOTO" clouddb-tests && awsctl s3-mb "$CLOUDDB_TEST_S3RVER" clouddb-tests &&
+    "$@"
+}

@@ -1,0 +1,201 @@
+#include "tools/cloud/AwsClient.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include <rapidjson/document.h>
+
+namespace cloud {
+namespace {
+
+constexpr long kConnectTimeoutMs = 10000;
+// An answer slower than 1 byte a second for this long counts as lost.
+constexpr long kStallSeconds = 60;
+constexpr int kBackoffBaseMs = 50;
+constexpr int kBackoffCapMs = 5000;
+constexpr size_t kMaxMessageBytes = 300;
+
+struct CurlDeleter {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+
+struct SlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+// This thread's handle; it keeps the thread's connections open between
+// requests.
+CURL* threadHandle() {
+  static std::once_flag initialized;
+  std::call_once(initialized, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  thread_local std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
+  return handle.get();
+}
+
+size_t appendBody(char* data, size_t size, size_t count, void* response) {
+  static_cast<Response*>(response)->body.append(data, size * count);
+  return size * count;
+}
+
+bool headerIs(const std::string& line, const char* name, std::string& value) {
+  const size_t length = std::strlen(name);
+  if (line.size() <= length || line[length] != ':' ||
+      !std::equal(name, name + length, line.begin(),
+                  [](char a, char b) { return std::tolower(a) == std::tolower(b); })) {
+    return false;
+  }
+  value = line.substr(length + 1);
+  const size_t first = value.find_first_not_of(" \t");
+  const size_t last = value.find_last_not_of(" \t\r\n");
+  value = first == std::string::npos ? "" : value.substr(first, last - first + 1);
+  return true;
+}
+
+size_t readHeader(char* data, size_t size, size_t count, void* target) {
+  auto* response = static_cast<Response*>(target);
+  const std::string line(data, size * count);
+  std::string value;
+  if (headerIs(line, "etag", value)) response->etag = value;
+  if (headerIs(line, "content-length", value))
+    response->contentLength = std::strtoull(value.c_str(), nullptr, 10);
+  if (headerIs(line, "date", value)) response->date = curl_getdate(value.c_str(), nullptr);
+  return size * count;
+}
+
+// One line, of bounded length.
+std::string oneLine(std::string text) {
+  std::replace_if(
+      text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+  if (text.size() > kMaxMessageBytes) text = text.substr(0, kMaxMessageBytes) + "...";
+  return text;
+}
+
+std::string between(const std::string& text, const std::string& open, const std::string& close) {
+  const size_t start = text.find(open);
+  if (start == std::string::npos) return "";
+  const size_t end = text.find(close, start + open.size());
+  if (end == std::string::npos) return "";
+  return text.substr(start + open.size(), end - start - open.size());
+}
+
+void sleepBeforeAttempt(int attempt) {
+  thread_local std::mt19937 random(std::random_device{}());
+  const int ceiling = std::min(kBackoffCapMs, kBackoffBaseMs << std::min(attempt, 16));
+  std::uniform_int_distribution<int> jitter(0, ceiling);
+  std::this_thread::sleep_for(std::chrono::milliseconds(jitter(random)));
+}
+
+}  // namespace
+
+bool isRetryable(long status, const std::string& code) {
+  static const char* const kThrottling[] = {"ThrottlingException",
+                                            "ProvisionedThroughputExceededException",
+                                            "RequestLimitExceeded", "SlowDown", "Throttling"};
+  for (const char* throttling : kThrottling) {
+    if (code == throttling) return true;
+  }
+  return status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+}
+
+void parseError(long status, const std::string& body, std::string& code, std::string& message) {
+  code.clear();
+  message.clear();
+  rapidjson::Document json;
+  json.Parse(body.c_str());
+  if (!json.HasParseError() && json.IsObject()) {
+    for (const char* name : {"__type", "code", "Code"}) {
+      if (json.HasMember(name) && json[name].IsString()) code = json[name].GetString();
+    }
+    // "com.amazonaws.dynamodb.v20120810#ResourceNotFoundException"
+    code = code.substr(code.rfind('#') + 1);
+    for (const char* name : {"message", "Message"}) {
+      if (json.HasMember(name) && json[name].IsString()) message = json[name].GetString();
+    }
+  } else {
+    code = between(body, "<Code>", "</Code>");
+    message = between(body, "<Message>", "</Message>");
+  }
+  if (code.empty() && status == 404) code = "NotFound";
+  if (code.empty() && message.empty()) message = oneLine(body);
+}
+
+AwsClient::AwsClient(ServiceConfig config)
+    : config_(std::move(config)),
+      signature_("aws:amz:" + config_.region + ":" + signingName(config_.service)) {}
+
+bool AwsClient::send(const Request& request, Response& response, std::string& error) const {
+  CURL* curl = threadHandle();
+  if (curl == nullptr) {
+    error = std::string(request.operation) + " failed: cannot start libcurl";
+    return false;
+  }
+  std::unique_ptr<curl_slist, SlistDeleter> headers;
+  curl_slist* list = nullptr;
+  for (const std::string& header : request.headers) list = curl_slist_append(list, header.c_str());
+  if (!config_.sessionToken.empty()) {
+    list = curl_slist_append(list, ("x-amz-security-token: " + config_.sessionToken).c_str());
+  }
+  headers.reset(list);
+  char curlError[CURL_ERROR_SIZE];
+
+  for (int attempt = 1;; ++attempt) {
+    response = Response();
+    curlError[0] = '\0';
+    curl_easy_reset(curl);
+    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_AWS_SIGV4, signature_.c_str());
+    curl_easy_setopt(curl, CURLOPT_USERNAME, config_.accessKeyId.c_str());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, config_.secretAccessKey.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curlError);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, readHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response);
+    const std::string method = request.method;
+    if (method == "HEAD") {
+      curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (method != "GET") {
+      curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method);
+      if (method == "PUT" || method == "POST") {
+        // A null pointer would ask curl for a read callback.
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.empty() ? "" : request.body.data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(request.body.size()));
+      }
+    }
+    const CURLcode result = curl_easy_perform(curl);
+    if (result == CURLE_OK) {
+      curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
+      if (response.status >= 200 && response.status < 300) return true;
+      parseError(response.status, response.body, response.errorCode, response.errorMessage);
+      if (!isRetryable(response.status, response.errorCode) || attempt >= config_.maxAttempts) {
+        error = std::string(request.operation) + " failed: HTTP " +
+                std::to_string(response.status) + " " + oneLine(response.errorCode) + ": " +
+                oneLine(response.errorMessage);
+        if (attempt > 1) error += " (after " + std::to_string(attempt) + " attempts)";
+        return false;
+      }
+    } else if (attempt >= config_.maxAttempts) {
+      error = std::string(request.operation) + " failed: no answer from " + config_.endpoint +
+              ": " + oneLine(curlError[0] != '\0' ? curlError : curl_easy_strerror(result)) +
+              " (after " + std::to_string(attempt) + " attempts)";
+      return false;
+    }
+    sleepBeforeAttempt(attempt);
+  }
+}
+
+}  // namespace cloud

@@ -1,0 +1,73 @@
+// The request layer of the tools: sends one AWS API request over HTTP(S)
+// with libcurl, signed by libcurl's own Signature Version 4, and retries
+// what is worth retrying.
+//
+// Retried, with exponential backoff and full jitter, up to the configured
+// number of attempts: throttling (ThrottlingException,
+// ProvisionedThroughputExceededException, RequestLimitExceeded, SlowDown,
+// HTTP 429 and 503), server errors (HTTP 500, 502, 504) and connection
+// failures. Anything else a service refuses is a client error and fails at
+// once.
+//
+// Each thread keeps one curl handle and with it its open connections, so
+// consecutive requests from a thread reuse them. An AwsClient holds only its
+// configuration: any number of threads may send through one client.
+//
+// A failed send returns false and one line naming the operation, the HTTP
+// status, the service's error code and its message (or why no answer came).
+// The response then still holds the status and the code, so callers can
+// tell "no such object" from other failures.
+#ifndef CLOUDDB_TOOLS_CLOUD_AWSCLIENT_H_
+#define CLOUDDB_TOOLS_CLOUD_AWSCLIENT_H_
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/cloud/AwsConfig.h"
+
+namespace cloud {
+
+struct Request {
+  const char* operation = "";  // the API's name for it, for messages
+  const char* method = "GET";
+  std::string url;
+  std::vector<std::string> headers;  // "Name: value"
+  std::string_view body;             // must outlive send
+};
+
+struct Response {
+  long status = 0;  // 0 when no answer came
+  std::string body;
+  std::string etag;
+  uint64_t contentLength = 0;  // from the Content-Length header
+  std::time_t date = 0;        // the service's clock (Date header), 0 without one
+  std::string errorCode;
+  std::string errorMessage;
+};
+
+// Whether a failed answer is worth another attempt.
+bool isRetryable(long status, const std::string& errorCode);
+
+// The service's error code and message in an error body, JSON or XML.
+void parseError(long status, const std::string& body, std::string& code, std::string& message);
+
+class AwsClient {
+ public:
+  explicit AwsClient(ServiceConfig config);
+
+  const ServiceConfig& config() const { return config_; }
+
+  // True for a 2xx answer.
+  bool send(const Request& request, Response& response, std::string& error) const;
+
+ private:
+  ServiceConfig config_;
+  std::string signature_;  // "aws:amz:{region}:{service}"
+};
+
+}  // namespace cloud
+
+#endif  // CLOUDDB_TOOLS_CLOUD_AWSCLIENT_H_

@@ -1,0 +1,49 @@
+// The few S3 object operations that a backup bucket needs: put, get, head
+// and delete of whole objects.
+//
+// With a custom endpoint (a local or S3-compatible server) objects are
+// addressed path-style, http://host/bucket/key; against AWS itself
+// virtual-hosted, https://bucket.s3.region.amazonaws.com/key, except for
+// bucket names with dots, which TLS certificates do not cover. Payloads go
+// unsigned (x-amz-content-sha256: UNSIGNED-PAYLOAD); the backup's own
+// checksums guard their content.
+//
+// Thread-safe like AwsClient. Failures are false with one line; missing
+// tells a missing object (or bucket) from other failures.
+#ifndef CLOUDDB_TOOLS_CLOUD_S3CLIENT_H_
+#define CLOUDDB_TOOLS_CLOUD_S3CLIENT_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "tools/cloud/AwsClient.h"
+
+namespace cloud {
+
+class S3Client {
+ public:
+  explicit S3Client(ServiceConfig config);
+
+  // etag receives the stored object's ETag.
+  bool putObject(const std::string& bucket, const std::string& key, std::string_view data,
+                 std::string& etag, std::string& error) const;
+  bool getObject(const std::string& bucket, const std::string& key, std::string& data,
+                 bool& missing, std::string& error) const;
+  bool headObject(const std::string& bucket, const std::string& key, uint64_t& size,
+                  std::string& etag, bool& missing, std::string& error) const;
+  bool deleteObject(const std::string& bucket, const std::string& key, std::string& error) const;
+
+  // The URL of key in bucket; the key is percent-encoded except for "/".
+  std::string objectUrl(const std::string& bucket, const std::string& key) const;
+
+ private:
+  Request request(const char* operation, const char* method, const std::string& bucket,
+                  const std::string& key) const;
+
+  AwsClient client_;
+};
+
+}  // namespace cloud
+
+#endif  // CLOUDDB_TOOLS_CLOUD_S3CLIENT_H_

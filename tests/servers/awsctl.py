@@ -8,8 +8,29 @@ stored.
                                                       checksum) and "objects N"
   awsctl.py s3-put ENDPOINT s3://BUCKET/KEY TEXT
   awsctl.py s3-rm ENDPOINT s3://BUCKET/KEY
+  awsctl.py table-create ENDPOINT TABLE hash|indexed [stream]
+                                      hash: key pk (S); indexed: pk (S) and
+                                      sk (N), a global and a local index
+  awsctl.py table-fill ENDPOINT TABLE COUNT [SEED]
+                                      COUNT items of every attribute type, and
+                                      the awkward ones: empty strings, binary
+                                      of every byte value, non-ASCII text,
+                                      deep nesting, an item near 400 KB
+  awsctl.py table-compare ENDPOINT TABLE OTHER
+                                      item for item; prints "same N" or the
+                                      first difference and exits 1
+  awsctl.py table-count ENDPOINT TABLE
+  awsctl.py serve                     the commands above, one per line on standard
+                                      input, each answered by its output and a
+                                      line "__done__ STATUS" (saves a start of
+                                      Python and boto3 per command)
 """
+import contextlib
+import io
+import random
+import shlex
 import sys
+from decimal import Decimal
 
 import boto3
 
@@ -47,7 +68,137 @@ def s3_rm(endpoint, url, *_):
     client("s3", endpoint).delete_object(Bucket=bucket, Key=key)
 
 
-COMMANDS = {"s3-mb": s3_mb, "s3-summary": s3_summary, "s3-put": s3_put, "s3-rm": s3_rm}
+def table_create(endpoint, table, shape, stream=None):
+    attributes = [{"AttributeName": "pk", "AttributeType": "S"}]
+    keys = [{"AttributeName": "pk", "KeyType": "HASH"}]
+    extra = {}
+    if shape == "indexed":
+        attributes += [{"AttributeName": "sk", "AttributeType": "N"},
+                       {"AttributeName": "g", "AttributeType": "S"},
+                       {"AttributeName": "l", "AttributeType": "S"}]
+        keys.append({"AttributeName": "sk", "KeyType": "RANGE"})
+        extra["GlobalSecondaryIndexes"] = [{
+            "IndexName": "by-g", "KeySchema": [{"AttributeName": "g", "KeyType": "HASH"}],
+            "Projection": {"ProjectionType": "ALL"}}]
+        extra["LocalSecondaryIndexes"] = [{
+            "IndexName": "by-l", "KeySchema": [{"AttributeName": "pk", "KeyType": "HASH"},
+                                               {"AttributeName": "l", "KeyType": "RANGE"}],
+            "Projection": {"ProjectionType": "KEYS_ONLY"}}]
+    if stream:
+        extra["StreamSpecification"] = {"StreamEnabled": True, "StreamViewType": "NEW_IMAGE"}
+    dynamodb = client("dynamodb", endpoint)
+    dynamodb.create_table(TableName=table, AttributeDefinitions=attributes, KeySchema=keys,
+                          BillingMode="PAY_PER_REQUEST", **extra)
+    dynamodb.get_waiter("table_exists").wait(TableName=table, WaiterConfig={"Delay": 0.1})
+
+
+def key_names(dynamodb, table):
+    schema = dynamodb.describe_table(TableName=table)["Table"]["KeySchema"]
+    return [key["AttributeName"] for key in schema]
+
+
+def item(i, rng, names):
+    value = {
+        "pk": "user-%05d" % i,
+        "text": "Grüße, 世界 %d" % i,
+        "empty": "",
+        "n": Decimal(rng.randint(-10**6, 10**6)) / 100,
+        "blob": bytes(range(256)) if i % 7 == 0 else bytes(rng.randrange(256) for _ in range(8)),
+        "ss": {"a", "b %d" % i},
+        "ns": {Decimal(1), Decimal("2.5"), Decimal(-i)},
+        "bs": {b"\x00", b"\xff\x01"},
+        "m": {"inner": {"list": [1, "two", None, True, {"deep": [b"\x07"]}]}, "empty": {}},
+        "l": [],
+        "flag": i % 2 == 0,
+        "nothing": None,
+        "g": "group-%d" % (i % 5),
+    }
+    if "sk" in names:
+        value["sk"] = i * 7
+        value["l"] = "local-%d" % i
+    if i == 3:
+        value["big"] = "x" * 380000
+    return value
+
+
+def table_fill(endpoint, table, count, seed="1"):
+    dynamodb = boto3.resource("dynamodb", endpoint_url=endpoint, region_name="us-east-1")
+    names = key_names(dynamodb.meta.client, table)
+    rng = random.Random(int(seed))
+    with dynamodb.Table(table).batch_writer() as batch:
+        for i in range(int(count)):
+            batch.put_item(Item=item(i, rng, names))
+
+
+def scan(dynamodb, table):
+    names = key_names(dynamodb.meta.client, table)
+    items = {}
+    for page in dynamodb.meta.client.get_paginator("scan").paginate(TableName=table):
+        for raw in page["Items"]:
+            items[tuple(str(raw[name]) for name in names)] = raw
+    return items
+
+
+def schema(dynamodb, table):
+    described = dynamodb.meta.client.describe_table(TableName=table)["Table"]
+    indexes = [(index["IndexName"], index["KeySchema"], index["Projection"]["ProjectionType"])
+               for kind in ("GlobalSecondaryIndexes", "LocalSecondaryIndexes")
+               for index in described.get(kind, [])]
+    return described["KeySchema"], sorted(map(str, indexes))
+
+
+def table_compare(endpoint, table, other):
+    dynamodb = boto3.resource("dynamodb", endpoint_url=endpoint, region_name="us-east-1")
+    if schema(dynamodb, table) != schema(dynamodb, other):
+        print("schemas differ:", schema(dynamodb, table), "<>", schema(dynamodb, other))
+        sys.exit(1)
+    left, right = scan(dynamodb, table), scan(dynamodb, other)
+    for key in sorted(set(left) | set(right)):
+        a, b = left.get(key), right.get(key)
+        if canonical(a) != canonical(b):
+            print("differ at", key, ":", str(a)[:200], "<>", str(b)[:200])
+            sys.exit(1)
+    print("same", len(left))
+
+
+def canonical(value):
+    """Attribute values with set members in order, so sets compare as sets."""
+    if isinstance(value, dict):
+        return {name: sorted(inner) if name in ("SS", "NS", "BS") else canonical(inner)
+                for name, inner in value.items()}
+    if isinstance(value, list):
+        return [canonical(inner) for inner in value]
+    return value
+
+
+def table_count(endpoint, table):
+    dynamodb = boto3.resource("dynamodb", endpoint_url=endpoint, region_name="us-east-1")
+    print(len(scan(dynamodb, table)))
+
+
+COMMANDS = {"s3-mb": s3_mb, "s3-summary": s3_summary, "s3-put": s3_put, "s3-rm": s3_rm,
+            "table-create": table_create, "table-fill": table_fill,
+            "table-compare": table_compare, "table-count": table_count}
+
+def serve():
+    for line in sys.stdin:
+        args = shlex.split(line)
+        output = io.StringIO()
+        status = 0
+        try:
+            with contextlib.redirect_stdout(output):
+                COMMANDS[args[0]](*args[1:])
+        except SystemExit as exit:
+            status = exit.code if isinstance(exit.code, int) else 1
+        except Exception as failure:  # reported to the test, which goes on
+            output.write("error: %s\n" % failure)
+            status = 1
+        sys.stdout.write(output.getvalue() + "__done__ %d\n" % status)
+        sys.stdout.flush()
+
 
 if __name__ == "__main__":
-    COMMANDS[sys.argv[1]](*sys.argv[2:])
+    if sys.argv[1] == "serve":
+        serve()
+    else:
+        COMMANDS[sys.argv[1]](*sys.argv[2:])

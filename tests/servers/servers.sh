@@ -7,11 +7,17 @@
 #                    the fault-injecting proxy in front of URL
 # Each prints the server's URL; stop_server URL stops one early.
 servers_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# The credentials that s3rver knows; the other servers take any. Endpoints
+# come from each test's command line only.
+export AWS_ACCESS_KEY_ID=S3RVER AWS_SECRET_ACCESS_KEY=S3RVER AWS_REGION=us-east-1
+unset AWS_SESSION_TOKEN AWS_ENDPOINT_URL AWS_ENDPOINT_URL_S3 AWS_ENDPOINT_URL_DYNAMODB \
+  AWS_ENDPOINT_URL_DYNAMODB_STREAMS AWS_MAX_ATTEMPTS AWS_PROFILE
 server_pids=()
 server_work=$(mktemp -d)
 trap 'stop_all_servers' EXIT
 
 stop_all_servers() {
+  [ -n "${AWSCTL_PID:-}" ] && kill "$AWSCTL_PID" 2> /dev/null
   for pid in "${server_pids[@]}"; do kill "$pid" 2>/dev/null; done
   for pid in "${server_pids[@]}"; do wait "$pid" 2>/dev/null; done
   rm -rf "$server_work"
@@ -88,16 +94,24 @@ stop_server() {  # stop_server URL
   return 0
 }
 
-# Setup and inspection through boto3; see awsctl.py.
+# Setup and inspection through boto3 (see awsctl.py), by one Python process
+# that serves the whole test.
+coproc AWSCTL { python3 "$servers_dir/awsctl.py" serve; }
 awsctl() {
-  python3 "$servers_dir/awsctl.py" "$@"
+  printf '%q ' "$@" >&"${AWSCTL[1]}"
+  echo >&"${AWSCTL[1]}"
+  local line
+  while IFS= read -r line <&"${AWSCTL[0]}"; do
+    if [[ $line == "__done__ "* ]]; then return "${line#__done__ }"; fi
+    printf '%s\n' "$line"
+  done
+  return 1
 }
 
 # with_servers COMMAND...: runs COMMAND with moto_server and s3rver started,
-# their URLs in CLOUDDB_TEST_MOTO and CLOUDDB_TEST_S3RVER, a bucket
-# "clouddb-tests" on each, and the credentials that s3rver knows.
+# their URLs in CLOUDDB_TEST_MOTO and CLOUDDB_TEST_S3RVER, and a bucket
+# "clouddb-tests" on each.
 with_servers() {
-  export AWS_ACCESS_KEY_ID=S3RVER AWS_SECRET_ACCESS_KEY=S3RVER AWS_REGION=us-east-1
   CLOUDDB_TEST_MOTO=$(start_moto) && CLOUDDB_TEST_S3RVER=$(start_s3rver) || return 1
   export CLOUDDB_TEST_MOTO CLOUDDB_TEST_S3RVER
   awsctl s3-mb "$CLOUDDB_TEST_MOTO" clouddb-tests && awsctl s3-mb "$CLOUDDB_TEST_S3RVER" clouddb-tests &&

@@ -121,6 +121,10 @@ double mebibytes(uint64_t bytes) { return bytes / 1048576.0; }
 }  // namespace
 
 int runDemo(const DemoOptions& options) {
+  return options.dumpDirectory ? runDumpDemo(options) : runTableDemo(options);
+}
+
+int runDumpDemo(const DemoOptions& options) {
   std::string pattern = (fs::temp_directory_path() / "clouddb-demo-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
     std::fprintf(stderr, "clouddb-mover: error: cannot create a temporary directory\n");
@@ -140,9 +144,12 @@ int runDemo(const DemoOptions& options) {
   backup.source = source.string();
   backup.bucket = bucket.string();
   backup.stream.limit = options.limit;
+  Progress progress(true, "demo");
+  backup.stream.progress = &progress;
   RestoreOptions restore;
   restore.bucket = bucket.string();
   restore.target = restored.string();
+  restore.stream.progress = &progress;
   TransferResult backedUp;
   TransferResult restoredResult;
   std::string error;

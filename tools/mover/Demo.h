@@ -1,18 +1,28 @@
-// The demo: generates a DynamoDB table dump, backs it up through the
-// plug-in, restores it, compares the trees byte for byte and the item keys
-// with keyString, and prints a summary.
+// The demos. The table demo starts a local server (moto_server) unless given
+// one, fills a table with generated items of every attribute type, backs it
+// up in segments through the plug-in, restores it into a new table and
+// compares the two item for item. The dump-directory demo generates a table
+// dump, backs it up, restores it and compares the trees byte for byte and
+// the item keys with keyString. Both print a summary.
 #ifndef CLOUDDB_TOOLS_MOVER_DEMO_H_
 #define CLOUDDB_TOOLS_MOVER_DEMO_H_
+
+#include <string>
 
 namespace mover {
 
 struct DemoOptions {
-  int items = 20000;
+  int items = 1000;
   long long limit = 262144;
+  int segments = 4;
+  bool dumpDirectory = false;
+  std::string endpoint;  // a server to use instead of starting one
 };
 
-// 0 when the restore is identical.
+// The demo that options choose; 0 when the restore is identical.
 int runDemo(const DemoOptions& options);
+int runTableDemo(const DemoOptions& options);
+int runDumpDemo(const DemoOptions& options);
 
 }  // namespace mover
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <xxhash.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "remotefile/CloudDBRemoteFileFactory.h"
 #include "tools/agents/DumpAgent.h"
@@ -65,6 +67,7 @@ bool readCloudFile(MXBaseRemoteFile& driver, std::vector<char>& buffer, ObjectWr
                    CloudFileEntry& entry, Progress* progress, std::string& error) {
   Checksum checksum;
   entry.size = 0;
+  entry.lines = 0;
   while (true) {
     long long bytesRead = 0;
     if (!driver.ReadFile(buffer.data(), static_cast<long long>(buffer.size()), bytesRead)) {
@@ -77,6 +80,7 @@ bool readCloudFile(MXBaseRemoteFile& driver, std::vector<char>& buffer, ObjectWr
     if (!writer.append(buffer.data(), size, error)) return false;
     checksum.update(buffer.data(), size);
     entry.size += size;
+    entry.lines += static_cast<uint64_t>(std::count(buffer.data(), buffer.data() + size, '\n'));
     if (progress != nullptr) progress->add(size, 0);
   }
   entry.checksum = checksum.digest();
@@ -167,21 +171,38 @@ void crashPoint(const char* event) {
 Progress::Progress(bool enabled, const char* verb) : enabled_(enabled && isatty(2)), verb_(verb) {}
 
 Progress::~Progress() {
-  if (shown_) std::fprintf(stderr, "\n");
+  if (lastShown_ != 0) std::fprintf(stderr, "\n");
 }
 
 void Progress::add(uint64_t bytes, size_t cloudFiles) {
   if (!enabled_) return;
-  std::lock_guard<std::mutex> guard(mutex_);
-  bytes_ += bytes;
-  cloudFiles_ += cloudFiles;
-  const auto now = Clock::now();
-  if (now - last_ < std::chrono::milliseconds(200)) return;
-  last_ = now;
-  shown_ = true;
-  const double seconds = std::chrono::duration<double>(now - start_).count();
-  std::fprintf(stderr, "\r%s: %.1f MiB, %zu cloud files, %.1f MiB/s   ", verb_, bytes_ / 1048576.0,
-               cloudFiles_, seconds > 0 ? bytes_ / 1048576.0 / seconds : 0.0);
+  const uint64_t total = bytes_ += bytes;
+  const size_t files = cloudFiles_ += cloudFiles;
+  const int64_t now =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start_).count();
+  int64_t last = lastShown_;
+  // One thread wins the right to print.
+  if (now - last < 200000000 || !lastShown_.compare_exchange_strong(last, now)) return;
+  const double mebibytes = total / 1048576.0;
+  std::fprintf(stderr, "\r%s: %.1f MiB, %zu cloud files, %.1f MiB/s   ", verb_, mebibytes, files,
+               now > 0 ? mebibytes * 1e9 / now : 0.0);
+}
+
+bool inParallel(int count, const std::function<bool(int, std::string&)>& work, std::string& error) {
+  std::vector<std::string> errors(count);
+  std::vector<char> ok(count, 0);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < count; ++i) {
+    threads.emplace_back([&, i] { ok[i] = work(i, errors[i]); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int i = 0; i < count; ++i) {
+    if (!ok[i]) {
+      error = errors[i];
+      return false;
+    }
+  }
+  return true;
 }
 
 bool Manifest::load(Bucket& bucket, bool& missing, std::string& error) {
@@ -200,11 +221,11 @@ bool Manifest::load(Bucket& bucket, bool& missing, std::string& error) {
       complete = true;
       continue;
     }
-    // name size checksum tag restart (the rest of the line, escaped)
+    // name size checksum lines tag restart (the rest of the line, escaped)
     std::istringstream fields(line);
     CloudFileEntry entry;
     std::string checksum;
-    if (complete || !(fields >> entry.name >> entry.size >> checksum >> entry.tag) ||
+    if (complete || !(fields >> entry.name >> entry.size >> checksum >> entry.lines >> entry.tag) ||
         fields.get() != ' ' || !unescapeLine(line.substr(fields.tellg()), entry.restart) ||
         checksum.size() != 16 ||
         checksum.find_first_not_of("0123456789abcdef") != std::string::npos) {
@@ -218,12 +239,18 @@ bool Manifest::load(Bucket& bucket, bool& missing, std::string& error) {
   return true;
 }
 
+uint64_t Manifest::lines() const {
+  uint64_t total = 0;
+  for (const CloudFileEntry& entry : files) total += entry.lines;
+  return total;
+}
+
 bool Manifest::save(Bucket& bucket, std::string& error) const {
   std::string text = std::string(kManifestHeader) + "\n";
   for (const CloudFileEntry& entry : files) {
-    char fields[64];
-    std::snprintf(fields, sizeof fields, " %" PRIu64 " %016" PRIx64 " ", entry.size,
-                  entry.checksum);
+    char fields[80];
+    std::snprintf(fields, sizeof fields, " %" PRIu64 " %016" PRIx64 " %" PRIu64 " ", entry.size,
+                  entry.checksum, entry.lines);
     text += entry.name + fields + (entry.tag.empty() ? "-" : entry.tag) + " " +
             escapeLine(entry.restart) + "\n";
   }

@@ -5,8 +5,9 @@
 // into the agent's buffered input.
 //
 // Beside its cloud files "part-NNNNNN" every stream keeps a "manifest" that
-// lists them in order with size, checksum (XXH3, 64 bits), the store's tag
-// (S3's ETag) and the agent's safe restart string after each one, and ends
+// lists them in order with size, checksum (XXH3, 64 bits), line count, the
+// store's tag (S3's ETag) and the agent's safe restart string after each
+// one, and ends
 // with "complete" once the stream has ended. A cloud file is stored before
 // the manifest that names it, and the manifest is replaced after each one,
 // so an interrupted backup resumes from the last stored cloud file: nothing
@@ -19,11 +20,12 @@
 #ifndef CLOUDDB_TOOLS_MOVER_MOVER_H_
 #define CLOUDDB_TOOLS_MOVER_MOVER_H_
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,7 @@ struct CloudFileEntry {
   std::string name;
   uint64_t size = 0;
   uint64_t checksum = 0;
+  uint64_t lines = 0;   // line feeds in it: a line-based agent's record count
   std::string tag;      // the store's identity of the object; may be empty
   std::string restart;  // the agent's safe restart string after this file
 };
@@ -47,13 +50,15 @@ struct Manifest {
   bool save(Bucket& bucket, std::string& error) const;
   // Where a resumed backup continues: the last stored safe restart string.
   std::string resumeFrom() const { return files.empty() ? "" : files.back().restart; }
+  uint64_t lines() const;
 
   std::vector<CloudFileEntry> files;
   bool complete = false;
 };
 
 // Progress of all running streams on standard error, at most five times a
-// second, when it is a terminal. Any thread may report.
+// second, when it is a terminal. Any thread may report; reporting takes no
+// lock.
 class Progress {
  public:
   Progress(bool enabled, const char* verb);
@@ -63,14 +68,12 @@ class Progress {
 
  private:
   using Clock = std::chrono::steady_clock;
-  std::mutex mutex_;
   const bool enabled_;
   const char* verb_;
-  bool shown_ = false;
-  uint64_t bytes_ = 0;
-  size_t cloudFiles_ = 0;
-  Clock::time_point start_ = Clock::now();
-  Clock::time_point last_;
+  const Clock::time_point start_ = Clock::now();
+  std::atomic<uint64_t> bytes_{0};
+  std::atomic<size_t> cloudFiles_{0};
+  std::atomic<int64_t> lastShown_{0};  // nanoseconds since start_; 0: never
 };
 
 struct StreamOptions {
@@ -102,6 +105,10 @@ bool restoreStream(Bucket& bucket, const Manifest& manifest,
 bool prepareBackup(Bucket& bucket, bool resume, Manifest& manifest, std::string& error);
 // A complete backup's manifest, verified.
 bool prepareRestore(Bucket& bucket, Manifest& manifest, std::string& error);
+
+// Runs work(0) ... work(count - 1) on threads of their own and waits for
+// them; false with the first failure's message.
+bool inParallel(int count, const std::function<bool(int, std::string&)>& work, std::string& error);
 
 // Crash test hook: CLOUDDB_MOVER_CRASH_AT="{event}:{n}" kills the process the
 // n-th time it reaches event, as a power cut or kill -9 would.

@@ -1,6 +1,6 @@
-// clouddb-mover: a host simulator that backs up and restores DynamoDB dumps
-// through the clouddb plug-in, playing the data mover, into a local or S3
-// bucket.
+// clouddb-mover: a host simulator that backs up and restores DynamoDB
+// tables and table dumps through the clouddb plug-in, playing the data
+// mover, into a local or S3 bucket.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +11,7 @@
 #include "tools/agents/DumpAgent.h"
 #include "tools/mover/Demo.h"
 #include "tools/mover/Mover.h"
+#include "tools/mover/TableCommands.h"
 
 namespace {
 
@@ -33,88 +34,180 @@ void warnAboutOtherFiles(const std::string& directory) {
 
 void addCloudOptions(CLI::App* command, cloud::ConfigOverrides& cloud) {
   command->add_option("--endpoint-url", cloud.endpointUrl,
-                      "Send AWS requests here (a local or S3-compatible server)");
+                      "Send AWS requests here (a local or AWS-compatible server)");
   command
       ->add_option("--max-attempts", cloud.maxAttempts,
                    "Attempts per AWS request before giving up (default 8)")
       ->check(CLI::Range(1, 100));
 }
 
-void addStreamOptions(CLI::App* command, mover::StreamOptions& stream, const char* bufferHelp) {
-  command->add_option("--buffer", stream.buffer, bufferHelp)
+void addBuffer(CLI::App* command, mover::StreamOptions& stream, const char* help) {
+  command->add_option("--buffer", stream.buffer, help)
       ->capture_default_str()
       ->check(CLI::Range(size_t{1}, size_t{1} << 30));
+}
+
+void addSegments(CLI::App* command, int& segments) {
+  command->add_option("--segments", segments, "Parallel scan segments of a table")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1000));
+}
+
+double mebibytes(uint64_t bytes) { return bytes / 1048576.0; }
+
+int backupDirectory(mover::BackupOptions& backup) {
+  std::error_code code;
+  if (!std::filesystem::is_directory(backup.source, code)) {
+    return fail("no such directory: " + backup.source);
+  }
+  mover::Progress progress(true, "backup");
+  backup.stream.progress = &progress;
+  warnAboutOtherFiles(backup.source);
+  mover::TransferResult result;
+  std::string error;
+  if (!mover::runBackup(backup, result, error)) return fail(error);
+  if (result.stopped) {
+    std::fprintf(stderr, "clouddb-mover: stopped after %zu cloud files\n", result.cloudFiles);
+    return 3;
+  }
+  std::printf("backed up %llu bytes of dump files in %zu cloud files\n",
+              static_cast<unsigned long long>(result.contentBytes), result.cloudFiles);
+  return 0;
+}
+
+int backupTable(mover::TableOptions& options) {
+  mover::Progress progress(true, "backup");
+  options.stream.progress = &progress;
+  mover::TableResult result;
+  std::string error;
+  if (!mover::runTableBackup(options, result, error)) return fail(error);
+  if (result.stopped) {
+    std::fprintf(stderr, "clouddb-mover: stopped after %zu cloud files\n", result.cloudFiles);
+    return 3;
+  }
+  std::printf("backed up %llu items of %s in %d segments, %zu cloud files, %.2f MiB; %s\n",
+              static_cast<unsigned long long>(result.items), options.table.c_str(), result.segments,
+              result.cloudFiles, mebibytes(result.streamBytes), result.consistency.c_str());
+  return 0;
+}
+
+int restore(const std::string& bucket, const std::string& target, mover::TableOptions& options) {
+  mover::Progress progress(true, "restore");
+  options.stream.progress = &progress;
+  std::string error;
+  bool table = false;
+  if (!mover::holdsTableBackup(bucket, options.cloud, table, error)) return fail(error);
+  if (!table && !mover::isTableLocation(target)) {
+    mover::RestoreOptions restore{bucket, target, options.stream, options.cloud};
+    mover::TransferResult result;
+    if (!mover::runRestore(restore, result, error)) return fail(error);
+    std::printf("restored %llu bytes of dump files from %zu cloud files\n",
+                static_cast<unsigned long long>(result.contentBytes), result.cloudFiles);
+    return 0;
+  }
+  options.table = mover::isTableLocation(target) ? mover::tableOf(target) : "";
+  options.location = target;
+  mover::TableResult result;
+  if (!mover::runTableRestore(bucket, options, result, error)) return fail(error);
+  if (options.table.empty()) {
+    std::printf("restored %llu items in %d segment files into %s\n",
+                static_cast<unsigned long long>(result.items), result.segments, target.c_str());
+  } else {
+    std::printf("restored %llu items into %s, which now holds %llu items\n",
+                static_cast<unsigned long long>(result.items), options.table.c_str(),
+                static_cast<unsigned long long>(result.counted));
+  }
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Backs up and restores DynamoDB dumps through the clouddb plug-in"};
+  CLI::App app{"Backs up and restores DynamoDB tables and dumps through the clouddb plug-in"};
   app.name("clouddb-mover");
   app.require_subcommand(1);
 
+  std::string source;
+  std::string bucket;
   mover::BackupOptions backup;
+  mover::TableOptions table;
   CLI::App* backupCommand = app.add_subcommand(
-      "backup", "Back up SOURCE_DIR into BUCKET (a directory or s3://NAME/PREFIX)");
-  backupCommand->add_option("SOURCE_DIR", backup.source, "Directory of dump files")
-      ->required()
-      ->check(CLI::ExistingDirectory);
-  backupCommand->add_option("BUCKET", backup.bucket, "Where the cloud files go")->required();
+      "backup", "Back up SOURCE (a dump directory or dynamodb://TABLE) into BUCKET");
+  backupCommand->add_option("SOURCE", source, "A dump directory or dynamodb://TABLE")->required();
+  backupCommand->add_option("BUCKET", bucket, "A directory or s3://NAME[/PREFIX]")->required();
   backupCommand
-      ->add_option("--limit", backup.stream.limit, "Approximate cloud file size; 0: no limit")
+      ->add_option("--limit", table.stream.limit, "Approximate cloud file size; 0: no limit")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
-  addStreamOptions(backupCommand, backup.stream, "Read buffer size");
-  backupCommand->add_flag("--resume", backup.resume, "Continue an interrupted backup");
+  addBuffer(backupCommand, table.stream, "Read buffer size");
+  addSegments(backupCommand, table.segments);
+  backupCommand->add_flag("--resume", table.resume, "Continue an interrupted backup");
   backupCommand->add_option("--debug-copy", backup.debugCopy,
-                            "Also write the whole backup stream to this file");
-  backupCommand->add_option("--stop-after", backup.stream.stopAfter)->group("");  // for tests
-  addCloudOptions(backupCommand, backup.cloud);
+                            "Also write the whole backup stream of a dump directory to this file");
+  backupCommand->add_option("--stop-after", table.stream.stopAfter)->group("");  // for tests
+  addCloudOptions(backupCommand, table.cloud);
 
-  mover::RestoreOptions restore;
-  CLI::App* restoreCommand =
-      app.add_subcommand("restore", "Restore the backup in BUCKET into TARGET_DIR");
-  restoreCommand->add_option("BUCKET", restore.bucket, "A bucket written by backup")->required();
-  restoreCommand->add_option("TARGET_DIR", restore.target, "Where the dump files go")->required();
-  addStreamOptions(restoreCommand, restore.stream, "Write buffer size");
-  addCloudOptions(restoreCommand, restore.cloud);
+  std::string target;
+  CLI::App* restoreCommand = app.add_subcommand(
+      "restore", "Restore the backup in BUCKET into TARGET (a directory or dynamodb://TABLE)");
+  restoreCommand->add_option("BUCKET", bucket, "A bucket written by backup")->required();
+  restoreCommand->add_option("TARGET", target, "A directory or dynamodb://TABLE")->required();
+  addBuffer(restoreCommand, table.stream, "Write buffer size");
+  restoreCommand->add_flag("--into-existing", table.intoExisting,
+                           "Write into a table that already holds items");
+  addCloudOptions(restoreCommand, table.cloud);
+
+  CLI::App* dumpCommand = app.add_subcommand(
+      "dump", "Dump dynamodb://TABLE into DIR as the directory environment's files");
+  dumpCommand->add_option("TABLE", source, "dynamodb://TABLE")->required();
+  dumpCommand->add_option("DIR", target, "Where the files go")->required();
+  addSegments(dumpCommand, table.segments);
+  addCloudOptions(dumpCommand, table.cloud);
 
   mover::DemoOptions demo;
-  CLI::App* demoCommand =
-      app.add_subcommand("demo", "Back up and restore a generated table dump and compare");
+  CLI::App* demoCommand = app.add_subcommand(
+      "demo", "Back up a generated table from a local server, restore it and compare");
   demoCommand->add_option("--items", demo.items, "Items in the generated table")
       ->capture_default_str()
       ->check(CLI::Range(1, 10000000));
   demoCommand->add_option("--limit", demo.limit, "Approximate cloud file size; 0: no limit")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
+  addSegments(demoCommand, demo.segments);
+  demoCommand->add_option("--endpoint-url", demo.endpoint,
+                          "Use this DynamoDB server instead of starting moto_server");
+  demoCommand->add_flag("--dump-directory", demo.dumpDirectory,
+                        "Back up a generated dump directory instead of a table");
 
   CLI11_PARSE(app, argc, argv);
   // The driver's per-file debug lines only on request (EVDEBUG_LEVEL=1 or
   // more); errors are always shown.
   setenv("EVDEBUG_LEVEL", "0", 0);
 
-  std::string error;
-  mover::TransferResult result;
-  if (*backupCommand) {
-    mover::Progress progress(true, "backup");
-    backup.stream.progress = &progress;
-    warnAboutOtherFiles(backup.source);
-    if (!mover::runBackup(backup, result, error)) return fail(error);
-    if (result.stopped) {
-      std::fprintf(stderr, "clouddb-mover: stopped after %zu cloud files\n", result.cloudFiles);
-      return 3;
-    }
-    std::printf("backed up %llu bytes of dump files in %zu cloud files\n",
-                static_cast<unsigned long long>(result.contentBytes), result.cloudFiles);
-    return 0;
+  if (*backupCommand && mover::isTableLocation(source)) {
+    table.table = mover::tableOf(source);
+    table.location = bucket;
+    return backupTable(table);
   }
-  if (*restoreCommand) {
-    mover::Progress progress(true, "restore");
-    restore.stream.progress = &progress;
-    if (!mover::runRestore(restore, result, error)) return fail(error);
-    std::printf("restored %llu bytes of dump files from %zu cloud files\n",
-                static_cast<unsigned long long>(result.contentBytes), result.cloudFiles);
+  if (*backupCommand) {
+    backup.source = source;
+    backup.bucket = bucket;
+    backup.resume = table.resume;
+    backup.stream = table.stream;
+    backup.cloud = table.cloud;
+    return backupDirectory(backup);
+  }
+  if (*restoreCommand) return restore(bucket, target, table);
+  if (*dumpCommand) {
+    if (!mover::isTableLocation(source)) return fail("dump takes dynamodb://TABLE, not " + source);
+    table.table = mover::tableOf(source);
+    table.location = target;
+    mover::TableResult result;
+    std::string error;
+    if (!mover::runTableDump(table, result, error)) return fail(error);
+    std::printf("dumped %llu items of %s in %d segment files into %s\n",
+                static_cast<unsigned long long>(result.items), table.table.c_str(), result.segments,
+                target.c_str());
     return 0;
   }
   return mover::runDemo(demo);

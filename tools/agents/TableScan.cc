@@ -1,0 +1,118 @@
+#include "tools/agents/TableScan.h"
+
+#include "tools/agents/TableSchema.h"
+
+namespace mover {
+namespace {
+
+using rapidjson::Value;
+
+// A JSON writer's output straight into a std::string.
+class StringStream {
+ public:
+  using Ch = char;
+  explicit StringStream(std::string& text) : text_(text) {}
+  void Put(char c) { text_.push_back(c); }
+  void Flush() {}
+
+ private:
+  std::string& text_;
+};
+
+using LineWriter = rapidjson::Writer<StringStream>;
+
+}  // namespace
+
+SegmentScanner::SegmentScanner(const cloud::DynamoClient& client, ScanSegment segment)
+    : client_(client), segment_(std::move(segment)) {}
+
+bool SegmentScanner::fetch(std::string& error) {
+  std::string request = "{\"TableName\":" + jsonString(segment_.table) +
+                        ",\"Segment\":" + std::to_string(segment_.segment) +
+                        ",\"TotalSegments\":" + std::to_string(segment_.segments);
+  if (!segment_.startAfter.empty()) request += ",\"ExclusiveStartKey\":" + segment_.startAfter;
+  request += "}";
+  // A fresh document per page: a document's memory only grows.
+  rapidjson::Document page;
+  cloud::Response response;
+  if (!client_.call("Scan", request, page, response, error)) return false;
+  const auto items = page.FindMember("Items");
+  if (items == page.MemberEnd() || !items->value.IsArray()) {
+    error = "Scan of " + segment_.table + " gave no items";
+    return false;
+  }
+  const auto last = page.FindMember("LastEvaluatedKey");
+  lastPage_ = last == page.MemberEnd();
+  segment_.startAfter = lastPage_ ? "" : cloud::toJson(last->value);
+  lastPageTime_ = response.date;
+  page_.Swap(page);
+  count_ = page_["Items"].Size();
+  next_ = 0;
+  return true;
+}
+
+bool SegmentScanner::keyOf(const Value& item, std::string& key, std::string& error) const {
+  key.clear();
+  StringStream stream(key);
+  LineWriter writer(stream);
+  writer.StartObject();
+  for (const std::string& name : segment_.keyNames) {
+    const auto attribute = item.FindMember(name.c_str());
+    if (attribute == item.MemberEnd()) {
+      error = "Scan of " + segment_.table + " gave an item without its key " + name;
+      return false;
+    }
+    writer.Key(name.c_str());
+    attribute->value.Accept(writer);
+  }
+  writer.EndObject();
+  return true;
+}
+
+bool SegmentScanner::produce(OrbOutput& out, std::string& error) {
+  while (!out.stopNow()) {
+    if (next_ == count_) {
+      if (lastPage_ || finished_) {
+        finished_ = true;
+        out.updateRestart("");
+        return true;
+      }
+      if (!fetch(error)) return false;
+      continue;
+    }
+    const Value& item = page_["Items"][next_++];
+    if (!item.IsObject() || !keyOf(item, key_, error)) {
+      if (error.empty())
+        error = "Scan of " + segment_.table + " gave an item that is not an object";
+      return false;
+    }
+    line_.assign("{\"Item\":");
+    StringStream stream(line_);
+    LineWriter writer(stream);
+    item.Accept(writer);
+    line_.append("}\n");
+    if (!out.putString(line_)) {
+      error = "cannot hand over an item of segment " + std::to_string(segment_.segment);
+      return false;
+    }
+    out.updateRestart(key_);
+    ++items_;
+  }
+  return true;
+}
+
+TableScanOutput::TableScanOutput(OrbEnvironment& environment, const cloud::DynamoClient& client,
+                                 ScanSegment segment)
+    : OrbBufferedOutput("segment-" + std::to_string(segment.segment), environment),
+      scanner_(client, std::move(segment)) {}
+
+bool TableScanOutput::initializeBackup() { return true; }
+
+bool TableScanOutput::startBackup(bool) {
+  std::string error;
+  if (scanner_.produce(*this, error)) return true;
+  environment.setFailure(error);
+  return false;
+}
+
+}  // namespace mover

@@ -1,0 +1,285 @@
+#include "tools/agents/TableSchema.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace mover {
+namespace {
+
+using rapidjson::Document;
+using rapidjson::Value;
+
+constexpr auto kActivePoll = std::chrono::milliseconds(200);
+constexpr int kActivePolls = 4500;  // 15 minutes
+
+const Value* member(const Value& object, const char* name) {
+  if (!object.IsObject()) return nullptr;
+  const auto found = object.FindMember(name);
+  return found == object.MemberEnd() ? nullptr : &found->value;
+}
+
+std::string stringMember(const Value& object, const char* name) {
+  const Value* value = member(object, name);
+  return value != nullptr && value->IsString() ? value->GetString() : "";
+}
+
+uint64_t numberMember(const Value& object, const char* name) {
+  const Value* value = member(object, name);
+  return value != nullptr && value->IsUint64() ? value->GetUint64() : 0;
+}
+
+void copyMember(const Value& from, const char* name, Value& to, Document::AllocatorType& memory) {
+  if (const Value* value = member(from, name)) {
+    to.AddMember(Value(name, memory), Value(*value, memory), memory);
+  }
+}
+
+Value throughput(const Value& described, Document::AllocatorType& memory) {
+  Value result(rapidjson::kObjectType);
+  if (const Value* provisioned = member(described, "ProvisionedThroughput")) {
+    copyMember(*provisioned, "ReadCapacityUnits", result, memory);
+    copyMember(*provisioned, "WriteCapacityUnits", result, memory);
+  }
+  return result;
+}
+
+// The indexes of one kind, as CreateTable takes them.
+void copyIndexes(const Value& table, const char* kind, bool provisioned, Value& definition,
+                 Document::AllocatorType& memory) {
+  const Value* indexes = member(table, kind);
+  if (indexes == nullptr || !indexes->IsArray() || indexes->Empty()) return;
+  Value copies(rapidjson::kArrayType);
+  for (const Value& index : indexes->GetArray()) {
+    Value copy(rapidjson::kObjectType);
+    for (const char* name : {"IndexName", "KeySchema", "Projection"}) {
+      copyMember(index, name, copy, memory);
+    }
+    if (provisioned && std::string(kind) == "GlobalSecondaryIndexes") {
+      copy.AddMember("ProvisionedThroughput", throughput(index, memory), memory);
+    }
+    copies.PushBack(copy, memory);
+  }
+  definition.AddMember(Value(kind, memory), copies, memory);
+}
+
+std::vector<std::string> keyNamesOf(const Value& keySchema) {
+  std::vector<std::string> names;
+  if (!keySchema.IsArray()) return names;
+  for (const char* type : {"HASH", "RANGE"}) {
+    for (const Value& key : keySchema.GetArray()) {
+      if (stringMember(key, "KeyType") == type) names.push_back(stringMember(key, "AttributeName"));
+    }
+  }
+  return names;
+}
+
+std::string utcTime(std::time_t time) {
+  std::tm utc{};
+  gmtime_r(&time, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+bool tableActive(const Value& table) {
+  if (stringMember(table, "TableStatus") != "ACTIVE") return false;
+  const Value* indexes = member(table, "GlobalSecondaryIndexes");
+  if (indexes == nullptr || !indexes->IsArray()) return true;
+  for (const Value& index : indexes->GetArray()) {
+    if (stringMember(index, "IndexStatus") != "ACTIVE") return false;
+  }
+  return true;
+}
+
+// One page of a counting scan.
+std::string countRequest(const std::string& table, const std::string& startKey, int limit) {
+  std::string request = "{\"TableName\":" + jsonString(table) + ",\"Select\":\"COUNT\"";
+  if (limit > 0) request += ",\"Limit\":" + std::to_string(limit);
+  if (!startKey.empty()) request += ",\"ExclusiveStartKey\":" + startKey;
+  return request + "}";
+}
+
+}  // namespace
+
+std::string jsonString(const std::string& s) {
+  rapidjson::StringBuffer buffer;
+  cloud::JsonWriter writer(buffer);
+  writer.String(s.data(), static_cast<rapidjson::SizeType>(s.size()));
+  return buffer.GetString();
+}
+
+std::string TableMetadata::consistency() const {
+  if (stream.arn.empty()) return "not consistent under writes";
+  if (stream.consistencyPoint == 0) return "consistency point not reached yet";
+  return "consistent as of " + utcTime(stream.consistencyPoint) + " (the end of the backup's scan)";
+}
+
+std::string TableMetadata::toJson() const {
+  Document document;
+  document.Parse(definition.c_str());
+  if (!document.IsObject()) document.SetObject();
+  auto& memory = document.GetAllocator();
+  document.AddMember("TableName", Value(table.c_str(), memory), memory);
+  document.AddMember("ItemCountAtStart", Value(itemCountAtStart), memory);
+  if (!streamViewType.empty()) {
+    document.AddMember("StreamViewType", Value(streamViewType.c_str(), memory), memory);
+  }
+  Value backup(rapidjson::kObjectType);
+  backup.AddMember("Segments", Value(segments), memory);
+  backup.AddMember("Complete", Value(complete), memory);
+  backup.AddMember("Items", Value(items), memory);
+  backup.AddMember("Consistency", Value(consistency().c_str(), memory), memory);
+  if (!stream.arn.empty()) {
+    Value state(rapidjson::kObjectType);
+    state.AddMember("Arn", Value(stream.arn.c_str(), memory), memory);
+    state.AddMember("StartTime", Value(static_cast<int64_t>(stream.startTime)), memory);
+    Value roots(rapidjson::kArrayType);
+    for (const std::string& root : stream.roots)
+      roots.PushBack(Value(root.c_str(), memory), memory);
+    state.AddMember("Roots", roots, memory);
+    state.AddMember("ConsistencyPoint", Value(static_cast<int64_t>(stream.consistencyPoint)),
+                    memory);
+    backup.AddMember("Stream", state, memory);
+  }
+  document.AddMember("Backup", backup, memory);
+  return cloud::toJson(document);
+}
+
+bool TableMetadata::parse(const std::string& json, std::string& error) {
+  Document document;
+  document.Parse(json.c_str(), json.size());
+  const Value* backup = document.IsObject() ? member(document, "Backup") : nullptr;
+  const Value* keySchema = backup != nullptr ? member(document, "KeySchema") : nullptr;
+  if (keySchema == nullptr || !backup->IsObject() || stringMember(document, "TableName").empty()) {
+    error = "not a table backup's metadata";
+    return false;
+  }
+  table = stringMember(document, "TableName");
+  keyNames = keyNamesOf(*keySchema);
+  itemCountAtStart = numberMember(document, "ItemCountAtStart");
+  streamViewType = stringMember(document, "StreamViewType");
+  segments = static_cast<int>(numberMember(*backup, "Segments"));
+  const Value* done = member(*backup, "Complete");
+  complete = done != nullptr && done->IsTrue();
+  items = numberMember(*backup, "Items");
+  stream = StreamState();
+  if (const Value* state = member(*backup, "Stream")) {
+    stream.arn = stringMember(*state, "Arn");
+    stream.startTime = static_cast<std::time_t>(numberMember(*state, "StartTime"));
+    stream.consistencyPoint = static_cast<std::time_t>(numberMember(*state, "ConsistencyPoint"));
+    const Value* roots = member(*state, "Roots");
+    if (roots != nullptr && roots->IsArray()) {
+      for (const Value& root : roots->GetArray()) {
+        if (root.IsString()) stream.roots.push_back(root.GetString());
+      }
+    }
+  }
+  for (const char* own : {"TableName", "ItemCountAtStart", "StreamViewType", "Backup"}) {
+    document.RemoveMember(own);
+  }
+  definition = cloud::toJson(document);
+  if (keyNames.empty() || segments < 1) {
+    error = "not a table backup's metadata";
+    return false;
+  }
+  return true;
+}
+
+bool describeTable(const cloud::DynamoClient& client, const std::string& table,
+                   TableMetadata& metadata, bool& missing, std::string& error) {
+  Document answer;
+  cloud::Response response;
+  missing = false;
+  if (!client.call("DescribeTable", "{\"TableName\":" + jsonString(table) + "}", answer, response,
+                   error)) {
+    missing = response.errorCode == "ResourceNotFoundException";
+    if (missing) error = "no table " + table;
+    return false;
+  }
+  const Value* described = member(answer, "Table");
+  const Value* keySchema = described != nullptr ? member(*described, "KeySchema") : nullptr;
+  if (keySchema == nullptr) {
+    error = "DescribeTable gave no key schema for " + table;
+    return false;
+  }
+  Document definition(rapidjson::kObjectType);
+  auto& memory = definition.GetAllocator();
+  copyMember(*described, "KeySchema", definition, memory);
+  copyMember(*described, "AttributeDefinitions", definition, memory);
+  const Value* billing = member(*described, "BillingModeSummary");
+  std::string mode = billing != nullptr ? stringMember(*billing, "BillingMode") : "";
+  if (mode.empty()) mode = "PROVISIONED";
+  const bool provisioned = mode == "PROVISIONED";
+  definition.AddMember("BillingMode", Value(mode.c_str(), memory), memory);
+  if (provisioned) {
+    definition.AddMember("ProvisionedThroughput", throughput(*described, memory), memory);
+  }
+  copyIndexes(*described, "GlobalSecondaryIndexes", provisioned, definition, memory);
+  copyIndexes(*described, "LocalSecondaryIndexes", provisioned, definition, memory);
+
+  metadata.table = table;
+  metadata.definition = cloud::toJson(definition);
+  metadata.keyNames = keyNamesOf(*keySchema);
+  metadata.itemCountAtStart = numberMember(*described, "ItemCount");
+  metadata.description = cloud::toJson(*described);
+  metadata.streamViewType.clear();
+  metadata.stream = StreamState();
+  const Value* streaming = member(*described, "StreamSpecification");
+  if (streaming != nullptr && member(*streaming, "StreamEnabled") != nullptr &&
+      (*streaming)["StreamEnabled"].IsTrue()) {
+    metadata.streamViewType = stringMember(*streaming, "StreamViewType");
+    metadata.stream.arn = stringMember(*described, "LatestStreamArn");
+  }
+  return true;
+}
+
+bool createTable(const cloud::DynamoClient& client, const std::string& table,
+                 const TableMetadata& metadata, std::string& error) {
+  Document request;
+  request.Parse(metadata.definition.c_str());
+  if (!request.IsObject()) {
+    error = "the backup's table definition is not JSON";
+    return false;
+  }
+  request.AddMember("TableName", Value(table.c_str(), request.GetAllocator()),
+                    request.GetAllocator());
+  Document answer;
+  if (!client.call("CreateTable", cloud::toJson(request), answer, error)) return false;
+  for (int poll = 0; poll < kActivePolls; ++poll) {
+    Document described;
+    if (!client.call("DescribeTable", "{\"TableName\":" + jsonString(table) + "}", described,
+                     error)) {
+      return false;
+    }
+    const Value* state = member(described, "Table");
+    if (state != nullptr && tableActive(*state)) return true;
+    std::this_thread::sleep_for(kActivePoll);
+  }
+  error = "table " + table + " did not become active within 15 minutes";
+  return false;
+}
+
+bool countItems(const cloud::DynamoClient& client, const std::string& table, uint64_t& count,
+                std::string& error) {
+  count = 0;
+  std::string startKey;
+  do {
+    Document answer;
+    if (!client.call("Scan", countRequest(table, startKey, 0), answer, error)) return false;
+    count += numberMember(answer, "Count");
+    const Value* last = member(answer, "LastEvaluatedKey");
+    startKey = last != nullptr ? cloud::toJson(*last) : "";
+  } while (!startKey.empty());
+  return true;
+}
+
+bool isEmpty(const cloud::DynamoClient& client, const std::string& table, bool& empty,
+             std::string& error) {
+  Document answer;
+  if (!client.call("Scan", countRequest(table, "", 1), answer, error)) return false;
+  empty = numberMember(answer, "Count") == 0 && member(answer, "LastEvaluatedKey") == nullptr;
+  return true;
+}
+
+}  // namespace mover

@@ -1,0 +1,142 @@
+#include "tools/agents/TableWrite.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include "tools/agents/TableSchema.h"
+#include "util/CloudDBUtil.h"
+
+namespace mover {
+namespace {
+
+constexpr size_t kBatchRequests = 25;
+constexpr int kUnprocessedAttempts = 30;
+constexpr int kBackoffBaseMs = 50;
+constexpr int kBackoffCapMs = 5000;
+
+const char kItemPrefix[] = "{\"Item\":";
+
+void backOff(int attempt) {
+  thread_local std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<int> jitter(
+      0, std::min(kBackoffCapMs, kBackoffBaseMs << std::min(attempt, 16)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(jitter(random)));
+}
+
+}  // namespace
+
+bool itemOfLine(const std::string& line, std::string& item) {
+  const size_t prefix = std::strlen(kItemPrefix);
+  if (line.size() < prefix + 3 || line.compare(0, prefix, kItemPrefix) != 0 || line.back() != '}') {
+    return false;
+  }
+  item.assign(line, prefix, line.size() - prefix - 1);
+  rapidjson::Document document;
+  document.Parse(item.c_str(), item.size());
+  return !document.HasParseError() && document.IsObject();
+}
+
+BatchWriter::BatchWriter(const cloud::DynamoClient& client, std::string table,
+                         std::vector<std::string> keyNames)
+    : client_(client), table_(std::move(table)), keyNames_(std::move(keyNames)) {}
+
+bool BatchWriter::put(const std::string& item, std::string& error) {
+  return add(item, "{\"PutRequest\":{\"Item\":" + item + "}}", error);
+}
+
+bool BatchWriter::remove(const std::string& key, std::string& error) {
+  return add(key, "{\"DeleteRequest\":{\"Key\":" + key + "}}", error);
+}
+
+bool BatchWriter::add(const std::string& item, std::string request, std::string& error) {
+  std::string key = keyString(item, keyNames_);
+  if (keys_.count(key) != 0 && !flush(error)) return false;
+  keys_.insert(std::move(key));
+  requests_.push_back(std::move(request));
+  return requests_.size() < kBatchRequests || flush(error);
+}
+
+bool BatchWriter::flush(std::string& error) {
+  const std::string table = jsonString(table_);
+  for (int attempt = 1; !requests_.empty(); ++attempt) {
+    if (attempt > kUnprocessedAttempts) {
+      error = "BatchWriteItem left " + std::to_string(requests_.size()) + " requests to " + table_ +
+              " unprocessed after " + std::to_string(kUnprocessedAttempts) + " attempts";
+      return false;
+    }
+    if (attempt > 1) backOff(attempt - 1);
+    std::string body = "{\"RequestItems\":{" + table + ":[";
+    for (size_t i = 0; i < requests_.size(); ++i) body += (i == 0 ? "" : ",") + requests_[i];
+    body += "]}}";
+    rapidjson::Document answer;
+    if (!client_.call("BatchWriteItem", body, answer, error)) return false;
+    const size_t sent = requests_.size();
+    requests_.clear();
+    const auto unprocessed = answer.FindMember("UnprocessedItems");
+    if (unprocessed != answer.MemberEnd() && unprocessed->value.IsObject()) {
+      const auto left = unprocessed->value.FindMember(table_.c_str());
+      if (left != unprocessed->value.MemberEnd() && left->value.IsArray()) {
+        for (const rapidjson::Value& request : left->value.GetArray()) {
+          requests_.push_back(cloud::toJson(request));
+        }
+      }
+    }
+    written_ += sent - requests_.size();
+  }
+  keys_.clear();
+  return true;
+}
+
+TableWriteInput::TableWriteInput(OrbEnvironment& environment, const cloud::DynamoClient& client,
+                                 const std::string& table, const std::vector<std::string>& keyNames)
+    : OrbBufferedInput("table " + table, environment), writer_(client, table, keyNames) {}
+
+bool TableWriteInput::initializeRestore() { return true; }
+
+bool TableWriteInput::startRestore(bool) {
+  std::string error;
+  while (getLine(line_)) {
+    if (!itemOfLine(line_, item_)) return fail("corrupt backup: a line is not an item");
+    if (!writer_.put(item_, error)) return fail(error);
+  }
+  return true;
+}
+
+bool TableWriteInput::closeChunk() {
+  if (!OrbBufferedInput::closeChunk()) return false;
+  std::string error;
+  return writer_.flush(error) || fail(error);
+}
+
+bool TableWriteInput::fail(const std::string& error) {
+  environment.setFailure(error);
+  return false;
+}
+
+LineCopyInput::LineCopyInput(OrbEnvironment& environment, std::shared_ptr<OrbOutput> output)
+    : OrbBufferedInput("copy", environment), output_(std::move(output)) {}
+
+bool LineCopyInput::initializeRestore() { return true; }
+
+bool LineCopyInput::startRestore(bool) {
+  while (getLine(line_)) {
+    line_.push_back('\n');
+    if (!output_->putString(line_)) {
+      environment.setFailure("cannot write a restored line");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool LineCopyInput::closeChunk() {
+  if (!OrbBufferedInput::closeChunk()) return false;
+  if (output_->flush()) return true;
+  environment.setFailure("cannot write a restored file");
+  return false;
+}
+
+}  // namespace mover

@@ -1,0 +1,39 @@
+#include "tools/cloud/DynamoClient.h"
+
+namespace cloud {
+
+DynamoClient::DynamoClient(ServiceConfig config)
+    : client_(std::move(config)),
+      targetPrefix_(client_.config().service == Service::kDynamoDbStreams
+                        ? "X-Amz-Target: DynamoDBStreams_20120810."
+                        : "X-Amz-Target: DynamoDB_20120810.") {}
+
+bool DynamoClient::call(const char* operation, const std::string& request,
+                        rapidjson::Document& answer, Response& response, std::string& error) const {
+  Request post;
+  post.operation = operation;
+  post.method = "POST";
+  post.url = client_.config().endpoint + "/";
+  post.headers = {targetPrefix_ + operation, "Content-Type: application/x-amz-json-1.0"};
+  post.body = request;
+  if (!client_.send(post, response, error)) return false;
+  answer.Parse(response.body.c_str(), response.body.size());
+  if (!answer.HasParseError() && answer.IsObject()) return true;
+  error = std::string(operation) + " failed: the answer is not a JSON object";
+  return false;
+}
+
+bool DynamoClient::call(const char* operation, const std::string& request,
+                        rapidjson::Document& answer, std::string& error) const {
+  Response response;
+  return call(operation, request, answer, response, error);
+}
+
+std::string toJson(const rapidjson::Value& value) {
+  rapidjson::StringBuffer buffer;
+  JsonWriter writer(buffer);
+  value.Accept(writer);
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+}  // namespace cloud

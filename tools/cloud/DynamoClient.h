@@ -1,0 +1,47 @@
+// Calls the JSON APIs of DynamoDB and DynamoDB Streams: one POST per call,
+// the operation named in X-Amz-Target, the request and the answer JSON.
+//
+// Thread-safe like AwsClient, whose retries it inherits. A failed call is
+// false with one line; response still tells the HTTP status and the
+// service's error code (ResourceNotFoundException, say), and for every
+// call the service's clock.
+#ifndef CLOUDDB_TOOLS_CLOUD_DYNAMOCLIENT_H_
+#define CLOUDDB_TOOLS_CLOUD_DYNAMOCLIENT_H_
+
+#include <string>
+
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "tools/cloud/AwsClient.h"
+
+namespace cloud {
+
+using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+
+class DynamoClient {
+ public:
+  // config's service is kDynamoDb or kDynamoDbStreams.
+  explicit DynamoClient(ServiceConfig config);
+
+  const ServiceConfig& config() const { return client_.config(); }
+
+  // answer receives the parsed answer; an answer that is not a JSON object
+  // is a failure.
+  bool call(const char* operation, const std::string& request, rapidjson::Document& answer,
+            Response& response, std::string& error) const;
+  bool call(const char* operation, const std::string& request, rapidjson::Document& answer,
+            std::string& error) const;
+
+ private:
+  AwsClient client_;
+  std::string targetPrefix_;
+};
+
+// The JSON text of value.
+std::string toJson(const rapidjson::Value& value);
+
+}  // namespace cloud
+
+#endif  // CLOUDDB_TOOLS_CLOUD_DYNAMOCLIENT_H_

@@ -1,0 +1,63 @@
+// clouddb-mover's table commands: a live DynamoDB table backed up through
+// the plug-in in parallel scan segments, dumped to files, and restored into
+// a table or a directory.
+//
+// A table backup holds "metadata.json" and "description.json" (written by
+// the table agent through an environment) and one stream per segment,
+// "segment-{i}/", each with its cloud files and manifest. Every segment runs
+// on its own thread with its own agent, factory, environment and bucket,
+// as a host spreads streams; a resumed backup continues every unfinished
+// segment from its last safe restart string.
+//
+// Each function runs on the calling thread and the threads it starts;
+// failures are false with one line.
+#ifndef CLOUDDB_TOOLS_MOVER_TABLECOMMANDS_H_
+#define CLOUDDB_TOOLS_MOVER_TABLECOMMANDS_H_
+
+#include <cstdint>
+#include <string>
+
+#include "tools/mover/Mover.h"
+
+namespace mover {
+
+// "dynamodb://TABLE"
+bool isTableLocation(const std::string& location);
+std::string tableOf(const std::string& location);
+
+struct TableOptions {
+  std::string table;     // dynamodb://TABLE without the scheme
+  std::string location;  // the bucket (backup, restore) or directory (dump)
+  int segments = 4;
+  bool resume = false;
+  bool intoExisting = false;
+  StreamOptions stream;
+  cloud::ConfigOverrides cloud;
+};
+
+struct TableResult {
+  uint64_t items = 0;  // scanned (backup, dump) or written (restore)
+  size_t cloudFiles = 0;
+  uint64_t streamBytes = 0;
+  int segments = 0;
+  double seconds = 0;
+  bool stopped = false;
+  std::string consistency;
+  uint64_t counted = 0;  // restore into a table: items it holds afterwards
+};
+
+bool runTableBackup(const TableOptions& options, TableResult& result, std::string& error);
+bool runTableDump(const TableOptions& options, TableResult& result, std::string& error);
+// Restores the table backup in bucket into the table options.table when it
+// is set, else into the directory options.location.
+bool runTableRestore(const std::string& bucket, const TableOptions& options, TableResult& result,
+                     std::string& error);
+
+// Whether the bucket at location holds a table backup (rather than one of a
+// dump directory).
+bool holdsTableBackup(const std::string& location, const cloud::ConfigOverrides& overrides,
+                      bool& table, std::string& error);
+
+}  // namespace mover
+
+#endif  // CLOUDDB_TOOLS_MOVER_TABLECOMMANDS_H_

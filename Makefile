@@ -10,7 +10,7 @@ JOBS ?= $(shell nproc)
 SANITIZER_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:abort_on_error=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test sanitize tsan fuzz bench demo package format clean
+.PHONY: all deps build test sanitize tsan fuzz bench bench-table demo package format clean
 
 all: build
 
@@ -39,6 +39,12 @@ BENCH_REPETITIONS ?= 5
 bench: build
 	$(BUILD_DIR)/bench/clouddb_bench --benchmark_repetitions=$(BENCH_REPETITIONS) \
 	  --benchmark_report_aggregates_only=true --benchmark_min_time=0.3
+
+# The table backup against a bare parallel scan and the AWS command line,
+# and its memory at two table sizes, on a local dynalite.
+BENCH_RUNS ?= 5
+bench-table: build
+	bash scripts/table-bench.sh $(BUILD_DIR) $(BENCH_RUNS)
 
 # Debian packages libclouddb0 (plug-in and host stand-in) and libclouddb-dev
 # in $(BUILD_DIR).

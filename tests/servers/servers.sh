@@ -9,7 +9,7 @@
 servers_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # The credentials that s3rver knows; the other servers take any. Endpoints
 # come from each test's command line only.
-export AWS_ACCESS_KEY_ID=S3RVER AWS_SECRET_ACCESS_KEY=S3RVER AWS_REGION=us-east-1
+export AWS_ACCESS_KEY_ID=S3RVER AWS_SECRET_ACCESS_KEY=S3RVER AWS_REGION=us-east-1 AWS_DEFAULT_REGION=us-east-1
 unset AWS_SESSION_TOKEN AWS_ENDPOINT_URL AWS_ENDPOINT_URL_S3 AWS_ENDPOINT_URL_DYNAMODB \
   AWS_ENDPOINT_URL_DYNAMODB_STREAMS AWS_MAX_ATTEMPTS AWS_PROFILE
 server_pids=()

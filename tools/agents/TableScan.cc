@@ -23,8 +23,11 @@ using LineWriter = rapidjson::Writer<StringStream>;
 
 }  // namespace
 
+// A 1 MB Scan page parses into a few of these.
+constexpr size_t kPageChunkBytes = size_t{1} << 20;
+
 SegmentScanner::SegmentScanner(const cloud::DynamoClient& client, ScanSegment segment)
-    : client_(client), segment_(std::move(segment)) {}
+    : client_(client), segment_(std::move(segment)), pool_(kPageChunkBytes), page_(&pool_) {}
 
 bool SegmentScanner::fetch(std::string& error) {
   std::string request = "{\"TableName\":" + jsonString(segment_.table) +
@@ -32,22 +35,22 @@ bool SegmentScanner::fetch(std::string& error) {
                         ",\"TotalSegments\":" + std::to_string(segment_.segments);
   if (!segment_.startAfter.empty()) request += ",\"ExclusiveStartKey\":" + segment_.startAfter;
   request += "}";
-  // A fresh document per page: a document's memory only grows.
-  rapidjson::Document page;
+  // The previous page is used up: its memory goes before the next arrives.
+  page_.SetNull();
+  pool_.Clear();
+  count_ = next_ = 0;
   cloud::Response response;
-  if (!client_.call("Scan", request, page, response, error)) return false;
-  const auto items = page.FindMember("Items");
-  if (items == page.MemberEnd() || !items->value.IsArray()) {
+  if (!client_.call("Scan", request, page_, response, error)) return false;
+  const auto items = page_.FindMember("Items");
+  if (items == page_.MemberEnd() || !items->value.IsArray()) {
     error = "Scan of " + segment_.table + " gave no items";
     return false;
   }
-  const auto last = page.FindMember("LastEvaluatedKey");
-  lastPage_ = last == page.MemberEnd();
+  const auto last = page_.FindMember("LastEvaluatedKey");
+  lastPage_ = last == page_.MemberEnd();
   segment_.startAfter = lastPage_ ? "" : cloud::toJson(last->value);
   lastPageTime_ = response.date;
-  page_.Swap(page);
-  count_ = page_["Items"].Size();
-  next_ = 0;
+  count_ = items->value.Size();
   return true;
 }
 

@@ -47,6 +47,8 @@ class SegmentScanner {
 
   const cloud::DynamoClient& client_;
   ScanSegment segment_;
+  // The page's memory, in large chunks that are given back after each page.
+  rapidjson::MemoryPoolAllocator<> pool_;
   rapidjson::Document page_;
   rapidjson::SizeType next_ = 0;
   rapidjson::SizeType count_ = 0;

@@ -22,6 +22,8 @@ constexpr long kStallSeconds = 60;
 constexpr int kBackoffBaseMs = 50;
 constexpr int kBackoffCapMs = 5000;
 constexpr size_t kMaxMessageBytes = 300;
+// A body is reserved at its announced length up to this size.
+constexpr uint64_t kMaxReserve = uint64_t{1} << 30;
 
 struct CurlDeleter {
   void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
@@ -64,8 +66,11 @@ size_t readHeader(char* data, size_t size, size_t count, void* target) {
   const std::string line(data, size * count);
   std::string value;
   if (headerIs(line, "etag", value)) response->etag = value;
-  if (headerIs(line, "content-length", value))
+  if (headerIs(line, "content-length", value)) {
     response->contentLength = std::strtoull(value.c_str(), nullptr, 10);
+    // One allocation of the right size for the body that follows.
+    if (response->contentLength < kMaxReserve) response->body.reserve(response->contentLength);
+  }
   if (headerIs(line, "date", value)) response->date = curl_getdate(value.c_str(), nullptr);
   return size * count;
 }

@@ -1,6 +1,8 @@
 // clouddb-mover: a host simulator that backs up and restores DynamoDB
 // tables and table dumps through the clouddb plug-in, playing the data
 // mover, into a local or S3 bucket.
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +16,8 @@
 #include "tools/mover/TableCommands.h"
 
 namespace {
+
+constexpr int kMappedBytes = 128 * 1024;
 
 int fail(const std::string& error) {
   std::fprintf(stderr, "clouddb-mover: error: %s\n", error.c_str());
@@ -123,6 +127,10 @@ int restore(const std::string& bucket, const std::string& target, mover::TableOp
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Scan pages and cloud files are large and short-lived: mapped and given
+  // back whole, rather than carved from the threads' heaps, which would
+  // fragment and grow with the table.
+  mallopt(M_MMAP_THRESHOLD, kMappedBytes);
   CLI::App app{"Backs up and restores DynamoDB tables and dumps through the clouddb plug-in"};
   app.name("clouddb-mover");
   app.require_subcommand(1);

@@ -18,10 +18,9 @@
 
 namespace {
 
-const char kDefinition[] =
-    R"({"KeySchema":[{"AttributeName":"pk","KeyType":"HASH"}],)"
-    R"("AttributeDefinitions":[{"AttributeName":"pk","AttributeType":"S"}],)"
-    R"("BillingMode":"PAY_PER_REQUEST"})";
+const char kDefinition[] = R"({"KeySchema":[{"AttributeName":"pk","KeyType":"HASH"}],)"
+                           R"("AttributeDefinitions":[{"AttributeName":"pk","AttributeType":"S"}],)"
+                           R"("BillingMode":"PAY_PER_REQUEST"})";
 
 constexpr int kThreads = 4;
 
@@ -41,14 +40,17 @@ int fill(const cloud::DynamoClient& client, const std::string& table, int items)
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  const bool ok = mover::inParallel(kThreads, [&](int thread, std::string& failure) {
-    std::mt19937 random(thread);
-    mover::BatchWriter writer(client, table, {"pk"});
-    for (int i = thread; i < items; i += kThreads) {
-      if (!writer.put(item(random, i), failure)) return false;
-    }
-    return writer.flush(failure);
-  }, error);
+  const bool ok = mover::inParallel(
+      kThreads,
+      [&](int thread, std::string& failure) {
+        std::mt19937 random(thread);
+        mover::BatchWriter writer(client, table, {"pk"});
+        for (int i = thread; i < items; i += kThreads) {
+          if (!writer.put(item(random, i), failure)) return false;
+        }
+        return writer.flush(failure);
+      },
+      error);
   if (!ok) std::fprintf(stderr, "%s\n", error.c_str());
   return ok ? 0 : 1;
 }
@@ -57,21 +59,24 @@ int scan(const cloud::DynamoClient& client, const std::string& table, int segmen
   const auto start = std::chrono::steady_clock::now();
   std::atomic<uint64_t> items{0};
   std::string error;
-  const bool ok = mover::inParallel(segments, [&](int segment, std::string& failure) {
-    std::string startKey;
-    do {
-      std::string request = "{\"TableName\":" + mover::jsonString(table) +
-                            ",\"Segment\":" + std::to_string(segment) +
-                            ",\"TotalSegments\":" + std::to_string(segments);
-      if (!startKey.empty()) request += ",\"ExclusiveStartKey\":" + startKey;
-      rapidjson::Document page;
-      if (!client.call("Scan", request + "}", page, failure)) return false;
-      items += page["Items"].Size();
-      const auto last = page.FindMember("LastEvaluatedKey");
-      startKey = last == page.MemberEnd() ? "" : cloud::toJson(last->value);
-    } while (!startKey.empty());
-    return true;
-  }, error);
+  const bool ok = mover::inParallel(
+      segments,
+      [&](int segment, std::string& failure) {
+        std::string startKey;
+        do {
+          std::string request = "{\"TableName\":" + mover::jsonString(table) +
+                                ",\"Segment\":" + std::to_string(segment) +
+                                ",\"TotalSegments\":" + std::to_string(segments);
+          if (!startKey.empty()) request += ",\"ExclusiveStartKey\":" + startKey;
+          rapidjson::Document page;
+          if (!client.call("Scan", request + "}", page, failure)) return false;
+          items += page["Items"].Size();
+          const auto last = page.FindMember("LastEvaluatedKey");
+          startKey = last == page.MemberEnd() ? "" : cloud::toJson(last->value);
+        } while (!startKey.empty());
+        return true;
+      },
+      error);
   if (!ok) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;

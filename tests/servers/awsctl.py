@@ -20,6 +20,18 @@ stored.
                                       item for item; prints "same N" or the
                                       first difference and exits 1
   awsctl.py table-count ENDPOINT TABLE
+  awsctl.py table-compare-changed ENDPOINT TABLE OTHER CHANGES
+                                      TABLE with the changes applied (a JSON
+                                      file {"put": [items], "delete": [keys]},
+                                      in DynamoDB's attribute-value form) must
+                                      equal OTHER
+  awsctl.py writer ENDPOINT TABLE HOLD
+                                      puts, updates and deletes items of TABLE
+                                      (as table-fill made them) at a steady
+                                      rate: creates HOLD.writing after its
+                                      first write, stops once HOLD.scanned
+                                      exists, then creates HOLD and prints
+                                      its number of writes
   awsctl.py serve                     the commands above, one per line on standard
                                       input, each answered by its output and a
                                       line "__done__ STATUS" (saves a start of
@@ -27,12 +39,16 @@ stored.
 """
 import contextlib
 import io
+import json
+import os
 import random
+import time
 import shlex
 import sys
 from decimal import Decimal
 
 import boto3
+from boto3.dynamodb.types import TypeDeserializer
 
 
 def client(service, endpoint):
@@ -171,6 +187,48 @@ def canonical(value):
     return value
 
 
+def table_compare_changed(endpoint, table, other, changes):
+    dynamodb = boto3.resource("dynamodb", endpoint_url=endpoint, region_name="us-east-1")
+    names = key_names(dynamodb.meta.client, table)
+    with open(changes) as source:
+        wanted = json.load(source)
+    # As scan gives them: plain values.
+    plain = TypeDeserializer()
+    wanted = {change: [{name: plain.deserialize(value) for name, value in entry.items()}
+                       for entry in entries] for change, entries in wanted.items()}
+    left = scan(dynamodb, table)
+    for item in wanted.get("put", []):
+        left[tuple(str(item[name]) for name in names)] = item
+    for key in wanted.get("delete", []):
+        left.pop(tuple(str(key[name]) for name in names), None)
+    right = scan(dynamodb, other)
+    if {key: canonical(item) for key, item in left.items()} != \
+            {key: canonical(item) for key, item in right.items()}:
+        print("differ:", sorted(set(left) ^ set(right))[:5])
+        sys.exit(1)
+    print("same", len(right))
+
+
+def writer(endpoint, table, hold):
+    items = boto3.resource("dynamodb", endpoint_url=endpoint, region_name="us-east-1").Table(table)
+    rng = random.Random(11)
+    writes = 0
+    while writes == 0 or not os.path.exists(hold + ".scanned"):
+        choice = rng.random()
+        if choice < 0.4:
+            items.put_item(Item={"pk": "new-%05d" % writes, "text": "inserted %d" % writes})
+        elif choice < 0.8:
+            items.put_item(Item={"pk": "user-%05d" % rng.randrange(150), "text": "updated %d" % writes})
+        else:
+            items.delete_item(Key={"pk": "user-%05d" % rng.randrange(150)})
+        writes += 1
+        if writes == 1:
+            open(hold + ".writing", "w").close()
+        time.sleep(0.005)
+    open(hold, "w").close()
+    print(writes)
+
+
 def table_count(endpoint, table):
     dynamodb = boto3.resource("dynamodb", endpoint_url=endpoint, region_name="us-east-1")
     print(len(scan(dynamodb, table)))
@@ -178,7 +236,8 @@ def table_count(endpoint, table):
 
 COMMANDS = {"s3-mb": s3_mb, "s3-summary": s3_summary, "s3-put": s3_put, "s3-rm": s3_rm,
             "table-create": table_create, "table-fill": table_fill,
-            "table-compare": table_compare, "table-count": table_count}
+            "table-compare": table_compare, "table-count": table_count,
+            "table-compare-changed": table_compare_changed, "writer": writer}
 
 def serve():
     for line in sys.stdin:

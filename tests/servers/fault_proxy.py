@@ -9,6 +9,10 @@ and, at the given rate, answers instead with a fault:
   reset     the connection is reset before any answer
   slow      the request is forwarded, and the answer held back for a while
 
+With --stream-script FILE it answers the DynamoDB Streams API itself, from a
+script of shards that change as the backup goes (see ScriptedStream), and
+forwards everything else.
+
 With --secret it also checks every request's Signature Version 4 against
 that secret key, as AWS does and the local servers do not, and answers a
 mismatch with HTTP 403 SignatureDoesNotMatch.
@@ -18,6 +22,7 @@ import argparse
 import hashlib
 import hmac
 import http.client
+import json
 import http.server
 import random
 import signal
@@ -61,6 +66,79 @@ def signature_matches(method, path, headers, body, secret):
     return hmac.compare_digest(expected, fields["Signature"])
 
 
+class ScriptedStream:
+    """A stream whose shards change while a backup runs. The script is JSON:
+    {"shards": [{"id": ..., "parent": ... or null, "from_call": N,
+                 "closed_from_call": N or null, "records": [
+                   {"when": "before"|"during"|"after", "event": "INSERT"|"MODIFY"|"REMOVE",
+                    "keys": {...}, "image": {...} or null}]}]}
+    A shard is listed from the N-th DescribeStream call on, and closed from
+    its closed_from_call on. Record times: "before" long ago, "during" the
+    time of the first DescribeStream call (the backup's start), "after" far
+    in the future."""
+
+    def __init__(self, path):
+        with open(path) as source:
+            self.shards = json.load(source)["shards"]
+        self.calls = 0
+        self.started = None
+        self.lock = threading.Lock()
+
+    def closed(self, shard):
+        return shard.get("closed_from_call") is not None and self.calls >= shard["closed_from_call"]
+
+    def record(self, shard, index):
+        entry = shard["records"][index]
+        when = {"before": 1e9, "during": self.started, "after": 4.1e9}[entry["when"]]
+        change = {"ApproximateCreationDateTime": when, "Keys": entry["keys"],
+                  "SequenceNumber": "%d%06d" % (shard["number"], index + 1),
+                  "SizeBytes": 100, "StreamViewType": "NEW_IMAGE"}
+        if entry.get("image"):
+            change["NewImage"] = entry["image"]
+        return {"eventID": "%s-%d" % (shard["id"], index), "eventName": entry["event"],
+                "eventVersion": "1.1", "eventSource": "aws:dynamodb", "awsRegion": "us-east-1",
+                "dynamodb": change}
+
+    def answer(self, operation, request):
+        with self.lock:
+            if operation == "DescribeStream":
+                self.calls += 1
+                if self.started is None:
+                    self.started = time.time()
+                listed = []
+                for number, shard in enumerate(self.shards):
+                    shard["number"] = number + 1
+                    if self.calls < shard.get("from_call", 1):
+                        continue
+                    described = {"ShardId": shard["id"], "SequenceNumberRange": {
+                        "StartingSequenceNumber": "%d000001" % shard["number"]}}
+                    if shard.get("parent"):
+                        described["ParentShardId"] = shard["parent"]
+                    if self.closed(shard):
+                        described["SequenceNumberRange"]["EndingSequenceNumber"] = \
+                            "%d%06d" % (shard["number"], len(shard["records"]))
+                    listed.append(described)
+                return {"StreamDescription": {"StreamArn": request["StreamArn"],
+                                              "StreamStatus": "ENABLED",
+                                              "StreamViewType": "NEW_IMAGE", "Shards": listed}}
+            shard_of = {shard["id"]: shard for shard in self.shards}
+            if operation == "GetShardIterator":
+                shard = shard_of[request["ShardId"]]
+                position = 0
+                if request["ShardIteratorType"] == "AFTER_SEQUENCE_NUMBER":
+                    position = int(request["SequenceNumber"][-6:])
+                return {"ShardIterator": "%s|%d" % (shard["id"], position)}
+            if operation == "GetRecords":
+                name, position = request["ShardIterator"].rsplit("|", 1)
+                shard, position = shard_of[name], int(position)
+                records = [self.record(shard, i) for i in range(position, len(shard["records"]))]
+                answer = {"Records": records}
+                if not self.closed(shard):
+                    answer["NextShardIterator"] = "%s|%d" % (name, len(shard["records"]))
+                return answer
+        raise KeyError(operation)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
@@ -70,10 +148,12 @@ def main():
     parser.add_argument("--slow-seconds", type=float, default=0.2)
     parser.add_argument("--stats")
     parser.add_argument("--secret")
+    parser.add_argument("--stream-script")
     args = parser.parse_args()
     upstream = urllib.parse.urlsplit(args.upstream)
     faults = [kind for kind in args.faults.split(",") if kind]
     counts = {"requests": 0, "faults": 0}
+    script = ScriptedStream(args.stream_script) if args.stream_script else None
     lock = threading.Lock()
     rng = random.Random(20261206)
 
@@ -139,6 +219,11 @@ def main():
                             "<Error><Code>SignatureDoesNotMatch</Code><Message>The request "
                             "signature we calculated does not match the signature you provided."
                             "</Message></Error>")
+                return
+            target = self.headers.get("X-Amz-Target", "")
+            if script and target.startswith("DynamoDBStreams_20120810."):
+                answer = script.answer(target.split(".", 1)[1], json.loads(body))
+                self.answer(200, "application/x-amz-json-1.0", json.dumps(answer))
                 return
             fault = pick_fault()
             if fault in ("throttle", "error", "reset"):

@@ -73,8 +73,8 @@ start_s3rver() {
     --address 127.0.0.1 --port "$port" --silent --directory "$server_work/s3rver-$port"
 }
 
-# start_proxy UPSTREAM RATE KINDS: KINDS is a comma list of throttle, error,
-# reset and slow. Every request's signature is checked against
+# start_proxy UPSTREAM RATE KINDS [OPTIONS...]: KINDS is a comma list of
+# throttle, error, reset and slow; OPTIONS go to fault_proxy.py. Every request's signature is checked against
 # $AWS_SECRET_ACCESS_KEY. Statistics go to $server_work/proxy-PORT.stats at
 # the end.
 start_proxy() {
@@ -82,7 +82,7 @@ start_proxy() {
   port=$(free_port)
   launch proxy "$port" python3 "$servers_dir/fault_proxy.py" --port "$port" --upstream "$1" \
     --rate "$2" --faults "$3" --stats "$server_work/proxy-$port.stats" \
-    --secret "$AWS_SECRET_ACCESS_KEY"
+    --secret "$AWS_SECRET_ACCESS_KEY" "${@:4}"
 }
 
 stop_server() {  # stop_server URL

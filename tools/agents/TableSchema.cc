@@ -13,20 +13,11 @@ using rapidjson::Value;
 constexpr auto kActivePoll = std::chrono::milliseconds(200);
 constexpr int kActivePolls = 4500;  // 15 minutes
 
+using cloud::numberMember;
+using cloud::stringMember;
+
 const Value* member(const Value& object, const char* name) {
-  if (!object.IsObject()) return nullptr;
-  const auto found = object.FindMember(name);
-  return found == object.MemberEnd() ? nullptr : &found->value;
-}
-
-std::string stringMember(const Value& object, const char* name) {
-  const Value* value = member(object, name);
-  return value != nullptr && value->IsString() ? value->GetString() : "";
-}
-
-uint64_t numberMember(const Value& object, const char* name) {
-  const Value* value = member(object, name);
-  return value != nullptr && value->IsUint64() ? value->GetUint64() : 0;
+  return cloud::findMember(object, name);
 }
 
 void copyMember(const Value& from, const char* name, Value& to, Document::AllocatorType& memory) {
@@ -72,6 +63,20 @@ std::vector<std::string> keyNamesOf(const Value& keySchema) {
     }
   }
   return names;
+}
+
+Value stringArray(const std::vector<std::string>& strings, Document::AllocatorType& memory) {
+  Value array(rapidjson::kArrayType);
+  for (const std::string& text : strings) array.PushBack(Value(text.c_str(), memory), memory);
+  return array;
+}
+
+void readStrings(const Value& object, const char* name, std::vector<std::string>& strings) {
+  const Value* array = member(object, name);
+  if (array == nullptr || !array->IsArray()) return;
+  for (const Value& text : array->GetArray()) {
+    if (text.IsString()) strings.push_back(text.GetString());
+  }
 }
 
 std::string utcTime(std::time_t time) {
@@ -134,12 +139,10 @@ std::string TableMetadata::toJson() const {
     Value state(rapidjson::kObjectType);
     state.AddMember("Arn", Value(stream.arn.c_str(), memory), memory);
     state.AddMember("StartTime", Value(static_cast<int64_t>(stream.startTime)), memory);
-    Value roots(rapidjson::kArrayType);
-    for (const std::string& root : stream.roots)
-      roots.PushBack(Value(root.c_str(), memory), memory);
-    state.AddMember("Roots", roots, memory);
+    state.AddMember("Roots", stringArray(stream.roots, memory), memory);
     state.AddMember("ConsistencyPoint", Value(static_cast<int64_t>(stream.consistencyPoint)),
                     memory);
+    state.AddMember("Shards", stringArray(stream.shards, memory), memory);
     backup.AddMember("Stream", state, memory);
   }
   document.AddMember("Backup", backup, memory);
@@ -168,12 +171,8 @@ bool TableMetadata::parse(const std::string& json, std::string& error) {
     stream.arn = stringMember(*state, "Arn");
     stream.startTime = static_cast<std::time_t>(numberMember(*state, "StartTime"));
     stream.consistencyPoint = static_cast<std::time_t>(numberMember(*state, "ConsistencyPoint"));
-    const Value* roots = member(*state, "Roots");
-    if (roots != nullptr && roots->IsArray()) {
-      for (const Value& root : roots->GetArray()) {
-        if (root.IsString()) stream.roots.push_back(root.GetString());
-      }
-    }
+    readStrings(*state, "Roots", stream.roots);
+    readStrings(*state, "Shards", stream.shards);
   }
   for (const char* own : {"TableName", "ItemCountAtStart", "StreamViewType", "Backup"}) {
     document.RemoveMember(own);

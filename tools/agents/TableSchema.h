@@ -21,12 +21,13 @@
 
 namespace mover {
 
-// The table's stream as the backup sees it.
+// The table's stream as the backup sees it (see StreamCapture.h).
 struct StreamState {
   std::string arn;                   // empty: the backup reads no stream
-  std::time_t startTime = 0;         // records before this are reflected in the scan
-  std::vector<std::string> roots;    // shards open at the start, one lineage each
-  std::time_t consistencyPoint = 0;  // 0 until the scan has finished
+  std::time_t startTime = 0;         // S: records before it are reflected in the scan
+  std::vector<std::string> roots;    // the shards open at S
+  std::time_t consistencyPoint = 0;  // C; 0 until the scan has finished
+  std::vector<std::string> shards;   // the shards to read, in order, once C is fixed
 };
 
 struct TableMetadata {

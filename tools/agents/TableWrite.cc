@@ -52,9 +52,9 @@ bool BatchWriter::remove(const std::string& key, std::string& error) {
 }
 
 bool BatchWriter::add(const std::string& item, std::string request, std::string& error) {
-  std::string key = keyString(item, keyNames_);
-  if (keys_.count(key) != 0 && !flush(error)) return false;
-  keys_.insert(std::move(key));
+  lastKey_ = keyString(item, keyNames_);
+  if (keys_.count(lastKey_) != 0 && !flush(error)) return false;
+  keys_.insert(lastKey_);
   requests_.push_back(std::move(request));
   return requests_.size() < kBatchRequests || flush(error);
 }
@@ -91,8 +91,13 @@ bool BatchWriter::flush(std::string& error) {
 }
 
 TableWriteInput::TableWriteInput(OrbEnvironment& environment, const cloud::DynamoClient& client,
-                                 const std::string& table, const std::vector<std::string>& keyNames)
-    : OrbBufferedInput("table " + table, environment), writer_(client, table, keyNames) {}
+                                 const std::string& table, const std::vector<std::string>& keyNames,
+                                 const std::unordered_map<std::string, bool>* replayed,
+                                 uint64_t* touched)
+    : OrbBufferedInput("table " + table, environment),
+      writer_(client, table, keyNames),
+      replayed_(replayed),
+      touched_(touched) {}
 
 bool TableWriteInput::initializeRestore() { return true; }
 
@@ -101,6 +106,7 @@ bool TableWriteInput::startRestore(bool) {
   while (getLine(line_)) {
     if (!itemOfLine(line_, item_)) return fail("corrupt backup: a line is not an item");
     if (!writer_.put(item_, error)) return fail(error);
+    if (replayed_ != nullptr && replayed_->count(writer_.lastKey()) != 0) ++*touched_;
   }
   return true;
 }

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -38,6 +39,8 @@ class BatchWriter {
   bool flush(std::string& error);
 
   uint64_t written() const { return written_; }
+  // keyString of the item or key given last.
+  const std::string& lastKey() const { return lastKey_; }
 
  private:
   bool add(const std::string& item, std::string request, std::string& error);
@@ -47,6 +50,7 @@ class BatchWriter {
   std::vector<std::string> keyNames_;
   std::vector<std::string> requests_;
   std::unordered_set<std::string> keys_;
+  std::string lastKey_;
   uint64_t written_ = 0;
 };
 
@@ -55,8 +59,11 @@ bool itemOfLine(const std::string& line, std::string& item);
 
 class TableWriteInput : public OrbBufferedInput {
  public:
+  // With replayed, counts in touched the items whose keys it holds.
   TableWriteInput(OrbEnvironment& environment, const cloud::DynamoClient& client,
-                  const std::string& table, const std::vector<std::string>& keyNames);
+                  const std::string& table, const std::vector<std::string>& keyNames,
+                  const std::unordered_map<std::string, bool>* replayed = nullptr,
+                  uint64_t* touched = nullptr);
 
   bool initializeRestore() override;
   bool startRestore(bool firstCall) override;
@@ -69,6 +76,8 @@ class TableWriteInput : public OrbBufferedInput {
   bool fail(const std::string& error);
 
   BatchWriter writer_;
+  const std::unordered_map<std::string, bool>* replayed_;
+  uint64_t* touched_;
   std::string line_;
   std::string item_;
 };

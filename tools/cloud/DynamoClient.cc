@@ -36,4 +36,22 @@ std::string toJson(const rapidjson::Value& value) {
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 
+const rapidjson::Value* findMember(const rapidjson::Value& value, const char* name) {
+  if (!value.IsObject()) return nullptr;
+  const auto found = value.FindMember(name);
+  return found == value.MemberEnd() ? nullptr : &found->value;
+}
+
+std::string stringMember(const rapidjson::Value& value, const char* name) {
+  const rapidjson::Value* found = findMember(value, name);
+  return found != nullptr && found->IsString()
+             ? std::string(found->GetString(), found->GetStringLength())
+             : "";
+}
+
+uint64_t numberMember(const rapidjson::Value& value, const char* name) {
+  const rapidjson::Value* found = findMember(value, name);
+  return found != nullptr && found->IsUint64() ? found->GetUint64() : 0;
+}
+
 }  // namespace cloud

@@ -8,6 +8,7 @@
 #ifndef CLOUDDB_TOOLS_CLOUD_DYNAMOCLIENT_H_
 #define CLOUDDB_TOOLS_CLOUD_DYNAMOCLIENT_H_
 
+#include <cstdint>
 #include <string>
 
 #include <rapidjson/document.h>
@@ -41,6 +42,12 @@ class DynamoClient {
 
 // The JSON text of value.
 std::string toJson(const rapidjson::Value& value);
+
+// Reading answers: a member of an object, or nullptr (also when value is not
+// an object); a member's string, or empty; a member's unsigned number, or 0.
+const rapidjson::Value* findMember(const rapidjson::Value& value, const char* name);
+std::string stringMember(const rapidjson::Value& value, const char* name);
+uint64_t numberMember(const rapidjson::Value& value, const char* name);
 
 }  // namespace cloud
 

@@ -64,7 +64,7 @@ std::string driverError(MXBaseRemoteFile& driver) {
 // Reads one cloud file from the driver into writer; size and checksum go to
 // entry.
 bool readCloudFile(MXBaseRemoteFile& driver, std::vector<char>& buffer, ObjectWriter& writer,
-                   CloudFileEntry& entry, Progress* progress, std::string& error) {
+                   CloudFileEntry& entry, const StreamOptions& options, std::string& error) {
   Checksum checksum;
   entry.size = 0;
   entry.lines = 0;
@@ -75,13 +75,13 @@ bool readCloudFile(MXBaseRemoteFile& driver, std::vector<char>& buffer, ObjectWr
       return false;
     }
     if (bytesRead == 0) break;
-    crashPoint("read");
+    crashPoint("read", options.crashScope);
     const size_t size = static_cast<size_t>(bytesRead);
     if (!writer.append(buffer.data(), size, error)) return false;
     checksum.update(buffer.data(), size);
     entry.size += size;
     entry.lines += static_cast<uint64_t>(std::count(buffer.data(), buffer.data() + size, '\n'));
-    if (progress != nullptr) progress->add(size, 0);
+    if (options.progress != nullptr) options.progress->add(size, 0);
   }
   entry.checksum = checksum.digest();
   return true;
@@ -156,15 +156,13 @@ bool publish(const std::string& staging, const std::string& target, std::string&
 
 }  // namespace
 
-void crashPoint(const char* event) {
+void crashPoint(const char* event, const std::string& scope) {
   static const char* setting = std::getenv("CLOUDDB_MOVER_CRASH_AT");
   static const char* count = setting != nullptr ? std::strchr(setting, ':') : nullptr;
-  static long remaining = count != nullptr ? std::atol(count + 1) : 0;
-  const size_t length = std::strlen(event);
-  if (count == nullptr || static_cast<size_t>(count - setting) != length ||
-      std::strncmp(setting, event, length) != 0) {
-    return;
-  }
+  static std::atomic<long> remaining{count != nullptr ? std::atol(count + 1) : 0};
+  if (count == nullptr) return;
+  const std::string wanted(setting, count);
+  if (wanted != event && wanted != scope + "/" + event) return;
   if (--remaining == 0) std::raise(SIGKILL);
 }
 
@@ -245,7 +243,7 @@ uint64_t Manifest::lines() const {
   return total;
 }
 
-bool Manifest::save(Bucket& bucket, std::string& error) const {
+bool Manifest::save(Bucket& bucket, std::string& error, const std::string& crashScope) const {
   std::string text = std::string(kManifestHeader) + "\n";
   for (const CloudFileEntry& entry : files) {
     char fields[80];
@@ -258,7 +256,7 @@ bool Manifest::save(Bucket& bucket, std::string& error) const {
   std::unique_ptr<ObjectWriter> writer = bucket.create(kManifestName, error);
   std::string tag;
   if (!writer || !writer->append(text.data(), text.size(), error)) return false;
-  crashPoint("manifest");
+  crashPoint("manifest", crashScope);
   return writer->commit(tag, error);
 }
 
@@ -311,7 +309,7 @@ bool backupStream(Bucket& bucket, Manifest& manifest, std::shared_ptr<OrbBuffere
       return false;
     }
     std::unique_ptr<ObjectWriter> writer = bucket.create(entry.name, error);
-    if (!writer || !readCloudFile(*driver, buffer, *writer, entry, options.progress, error)) {
+    if (!writer || !readCloudFile(*driver, buffer, *writer, entry, options, error)) {
       return false;
     }
     driver->CloseFile();
@@ -319,9 +317,9 @@ bool backupStream(Bucket& bucket, Manifest& manifest, std::shared_ptr<OrbBuffere
     driver->GetFileInfo(info);
     const bool ended = factory.getLastRemoteFile()->isEndOfBackup();
     if (entry.size != 0 || !ended) {
-      crashPoint("commit");
+      crashPoint("commit", options.crashScope);
       if (!writer->commit(entry.tag, error)) return false;
-      crashPoint("committed");
+      crashPoint("committed", options.crashScope);
       entry.restart = agent->getSafeRestartString();
       manifest.files.push_back(entry);
       ++result.cloudFiles;
@@ -329,7 +327,7 @@ bool backupStream(Bucket& bucket, Manifest& manifest, std::shared_ptr<OrbBuffere
       if (options.progress != nullptr) options.progress->add(0, 1);
     }
     manifest.complete = ended;
-    if (!manifest.save(bucket, error)) return false;
+    if (!manifest.save(bucket, error, options.crashScope)) return false;
     if (ended) return true;
     if (options.stopAfter != 0 && result.cloudFiles == options.stopAfter) {
       result.stopped = true;

@@ -47,7 +47,7 @@ struct CloudFileEntry {
 struct Manifest {
   // missing: the bucket holds no manifest (no backup yet).
   bool load(Bucket& bucket, bool& missing, std::string& error);
-  bool save(Bucket& bucket, std::string& error) const;
+  bool save(Bucket& bucket, std::string& error, const std::string& crashScope = "") const;
   // Where a resumed backup continues: the last stored safe restart string.
   std::string resumeFrom() const { return files.empty() ? "" : files.back().restart; }
   uint64_t lines() const;
@@ -81,6 +81,7 @@ struct StreamOptions {
   size_t buffer = 1048576;    // the data mover's read and write buffer
   size_t stopAfter = 0;       // stop after storing this many cloud files; 0: never
   Progress* progress = nullptr;
+  std::string crashScope;  // names this stream's crash points too (see crashPoint)
 };
 
 struct StreamResult {
@@ -111,8 +112,10 @@ bool prepareRestore(Bucket& bucket, Manifest& manifest, std::string& error);
 bool inParallel(int count, const std::function<bool(int, std::string&)>& work, std::string& error);
 
 // Crash test hook: CLOUDDB_MOVER_CRASH_AT="{event}:{n}" kills the process the
-// n-th time it reaches event, as a power cut or kill -9 would.
-void crashPoint(const char* event);
+// n-th time it reaches event, as a power cut or kill -9 would, and
+// "{scope}/{event}:{n}" the n-th time it reaches event in a stream of that
+// crash scope.
+void crashPoint(const char* event, const std::string& scope = "");
 
 // The dump-directory commands.
 struct BackupOptions {

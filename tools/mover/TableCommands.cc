@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "agent/OrbLoggingEnvironment.h"
+#include "tools/agents/StreamCapture.h"
+#include "tools/agents/StreamReplay.h"
 #include "tools/agents/TableScan.h"
 #include "tools/agents/TableSchema.h"
 #include "tools/agents/TableWrite.h"
@@ -18,6 +20,7 @@ namespace fs = std::filesystem;
 const char kScheme[] = "dynamodb://";
 const char kMetadataName[] = "metadata.json";
 const char kDescriptionName[] = "description.json";
+const char kStreamName[] = "stream";
 const char kStagingName[] = ".clouddb-restore-partial";
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
@@ -26,12 +29,36 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 std::string segmentName(int segment) { return "segment-" + std::to_string(segment); }
 
-bool openClient(const cloud::ConfigOverrides& overrides,
-                std::unique_ptr<cloud::DynamoClient>& client, std::string& error) {
-  cloud::ServiceConfig config;
-  if (!cloud::loadServiceConfig(cloud::Service::kDynamoDb, overrides, config, error)) return false;
-  client = std::make_unique<cloud::DynamoClient>(config);
-  return true;
+// The clients of one command: DynamoDB, and DynamoDB Streams.
+struct Clients {
+  bool open(const cloud::ConfigOverrides& overrides, std::string& error) {
+    cloud::ServiceConfig config;
+    if (!cloud::loadServiceConfig(cloud::Service::kDynamoDb, overrides, config, error)) {
+      return false;
+    }
+    table = std::make_unique<cloud::DynamoClient>(config);
+    if (!cloud::loadServiceConfig(cloud::Service::kDynamoDbStreams, overrides, config, error)) {
+      return false;
+    }
+    streams = std::make_unique<cloud::DynamoClient>(config);
+    return true;
+  }
+
+  std::unique_ptr<cloud::DynamoClient> table;
+  std::unique_ptr<cloud::DynamoClient> streams;
+};
+
+// The table's stream, when a backup can use it; say why not otherwise.
+void chooseStream(const TableOptions& options, TableMetadata& metadata) {
+  const bool newImages =
+      metadata.streamViewType == "NEW_IMAGE" || metadata.streamViewType == "NEW_AND_OLD_IMAGES";
+  if (!metadata.stream.arn.empty() && !newImages && !options.noStream) {
+    std::fprintf(stderr,
+                 "clouddb-mover: warning: the stream of %s carries no new images (%s); "
+                 "backing up the scan only\n",
+                 metadata.table.c_str(), metadata.streamViewType.c_str());
+  }
+  if (options.noStream || !newImages) metadata.stream = StreamState();
 }
 
 // The agent writes its metadata and description through its environment.
@@ -64,7 +91,7 @@ bool loadTableBackup(Bucket& bucket, TableMetadata& metadata, bool& missing, std
 }
 
 // A new backup, or the unfinished one to resume.
-bool startBackup(Bucket& bucket, const TableOptions& options, const cloud::DynamoClient& client,
+bool startBackup(Bucket& bucket, const TableOptions& options, const Clients& clients,
                  TableMetadata& metadata, std::string& error) {
   bool missing = false;
   if (loadTableBackup(bucket, metadata, missing, error)) {
@@ -79,28 +106,87 @@ bool startBackup(Bucket& bucket, const TableOptions& options, const cloud::Dynam
   }
   if (!missing) return false;
   Manifest other;
-  if (!prepareBackup(bucket, false, other, error)) return false;
-  if (!describeTable(client, options.table, metadata, missing, error)) return false;
+  if (!prepareBackup(bucket, false, other, error) ||
+      !describeTable(*clients.table, options.table, metadata, missing, error)) {
+    return false;
+  }
   metadata.segments = options.segments;
-  metadata.stream = StreamState();
+  chooseStream(options, metadata);
+  if (!metadata.stream.arn.empty() &&
+      !takeStreamPosition(*clients.streams, metadata.stream, error)) {
+    return false;
+  }
   return storeTableFiles(bucket, metadata, true, error);
 }
 
-bool backupSegment(Bucket& bucket, const TableOptions& options, const cloud::DynamoClient& client,
-                   const TableMetadata& metadata, int segment, Manifest& manifest,
-                   StreamResult& result, std::string& error) {
-  std::unique_ptr<Bucket> stream = bucket.child(segmentName(segment));
+// Backs up one stream of the table (a segment, or the stream records).
+bool backupPart(Bucket& bucket, const std::string& name, const TableOptions& options,
+                const std::function<std::shared_ptr<OrbBufferedOutput>(OrbEnvironment&,
+                                                                       const std::string&)>& agent,
+                Manifest& manifest, StreamResult& result, std::string& error) {
+  std::unique_ptr<Bucket> stream = bucket.child(name);
   if (!prepareBackup(*stream, true, manifest, error)) {
-    // A segment that ended before an interruption stays as it is.
+    // A part that ended before an interruption stays as it is.
     return manifest.complete;
   }
   OrbLoggingEnvironment environment("");
-  ScanSegment scan{metadata.table, metadata.keyNames, segment, metadata.segments,
-                   manifest.resumeFrom()};
-  auto agent = std::make_shared<TableScanOutput>(environment, client, scan);
-  if (backupStream(*stream, manifest, agent, options.stream, result, error)) return true;
-  error = segmentName(segment) + ": " + error;
+  StreamOptions scoped = options.stream;
+  scoped.crashScope = name;
+  if (backupStream(*stream, manifest, agent(environment, manifest.resumeFrom()), scoped, result,
+                   error)) {
+    return true;
+  }
+  error = name + ": " + error;
   return false;
+}
+
+bool backupSegments(Bucket& bucket, const TableOptions& options, const Clients& clients,
+                    TableMetadata& metadata, TableResult& result, std::string& error) {
+  std::vector<Manifest> manifests(metadata.segments);
+  std::vector<StreamResult> results(metadata.segments);
+  const bool ok = inParallel(
+      metadata.segments,
+      [&](int segment, std::string& failure) {
+        auto agent = [&](OrbEnvironment& environment, const std::string& resumeFrom) {
+          return std::make_shared<TableScanOutput>(
+              environment, *clients.table,
+              ScanSegment{metadata.table, metadata.keyNames, segment, metadata.segments,
+                          resumeFrom});
+        };
+        return backupPart(bucket, segmentName(segment), options, agent, manifests[segment],
+                          results[segment], failure);
+      },
+      error);
+  for (int segment = 0; segment < metadata.segments; ++segment) {
+    result.cloudFiles += results[segment].cloudFiles;
+    result.streamBytes += results[segment].streamBytes;
+    result.stopped = result.stopped || results[segment].stopped;
+    metadata.items += manifests[segment].lines();
+  }
+  return ok;
+}
+
+bool backupStreamRecords(Bucket& bucket, const TableOptions& options, const Clients& clients,
+                         TableMetadata& metadata, TableResult& result, std::string& error) {
+  if (metadata.stream.consistencyPoint == 0) {
+    if (options.afterScan) options.afterScan();
+    if (!fixConsistencyPoint(*clients.streams, metadata.stream, error) ||
+        !storeTableFiles(bucket, metadata, false, error)) {
+      return false;
+    }
+  }
+  Manifest manifest;
+  StreamResult stream;
+  auto agent = [&](OrbEnvironment& environment, const std::string& resumeFrom) {
+    return std::make_shared<StreamOutput>(environment, *clients.streams, metadata.stream,
+                                          resumeFrom);
+  };
+  const bool ok = backupPart(bucket, kStreamName, options, agent, manifest, stream, error);
+  result.cloudFiles += stream.cloudFiles;
+  result.streamBytes += stream.streamBytes;
+  result.stopped = result.stopped || stream.stopped;
+  result.records = manifest.lines();
+  return ok;
 }
 
 bool prepareTarget(const cloud::DynamoClient& client, const TableOptions& options,
@@ -121,53 +207,102 @@ bool prepareTarget(const cloud::DynamoClient& client, const TableOptions& option
   return false;
 }
 
-// Restores every segment into per-segment inputs made by makeInput.
-bool restoreSegments(
-    Bucket& bucket, const TableMetadata& metadata, const TableOptions& options,
-    const std::function<std::shared_ptr<OrbBufferedInput>(int, OrbEnvironment&)>& makeInput,
-    TableResult& result, std::string& error) {
-  std::vector<Manifest> manifests(metadata.segments);
-  std::vector<std::unique_ptr<Bucket>> streams;
-  for (int segment = 0; segment < metadata.segments; ++segment) {
-    streams.push_back(bucket.child(segmentName(segment)));
-    if (!prepareRestore(*streams.back(), manifests[segment], error)) return false;
-    result.items += manifests[segment].lines();
-  }
-  std::vector<StreamResult> results(metadata.segments);
+// A checked stream of the backup with its manifest.
+struct Part {
+  std::unique_ptr<Bucket> bucket;
+  Manifest manifest;
+};
+
+bool preparePart(Bucket& bucket, const std::string& name, Part& part, std::string& error) {
+  part.bucket = bucket.child(name);
+  return prepareRestore(*part.bucket, part.manifest, error);
+}
+
+using InputMaker = std::function<std::shared_ptr<OrbBufferedInput>(int, OrbEnvironment&)>;
+
+bool restorePart(Part& part, const TableOptions& options, const InputMaker& makeInput, int index,
+                 TableResult& result, std::string& error) {
+  OrbLoggingEnvironment environment("");
+  StreamResult stream;
+  const bool ok = restoreStream(*part.bucket, part.manifest, makeInput(index, environment),
+                                options.stream, stream, error);
+  result.cloudFiles += stream.cloudFiles;
+  result.streamBytes += stream.streamBytes;
+  return ok;
+}
+
+// Restores every segment into per-segment inputs made by makeInput, each on
+// its own thread.
+bool restoreSegments(std::vector<Part>& segments, const TableOptions& options,
+                     const InputMaker& makeInput, TableResult& result, std::string& error) {
+  std::vector<TableResult> results(segments.size());
   const bool ok = inParallel(
-      metadata.segments,
+      static_cast<int>(segments.size()),
       [&](int segment, std::string& failure) {
-        OrbLoggingEnvironment environment("");
-        return restoreStream(*streams[segment], manifests[segment], makeInput(segment, environment),
-                             options.stream, results[segment], failure);
+        return restorePart(segments[segment], options, makeInput, segment, results[segment],
+                           failure);
       },
       error);
-  for (const StreamResult& stream : results) {
-    result.cloudFiles += stream.cloudFiles;
-    result.streamBytes += stream.streamBytes;
+  for (const TableResult& part : results) {
+    result.cloudFiles += part.cloudFiles;
+    result.streamBytes += part.streamBytes;
   }
   return ok;
 }
 
+// The backup's parts, checked before anything is restored.
+bool prepareParts(Bucket& bucket, const TableMetadata& metadata, std::vector<Part>& segments,
+                  Part& stream, TableResult& result, std::string& error) {
+  segments.resize(metadata.segments);
+  for (int segment = 0; segment < metadata.segments; ++segment) {
+    if (!preparePart(bucket, segmentName(segment), segments[segment], error)) return false;
+    result.items += segments[segment].manifest.lines();
+  }
+  if (metadata.stream.arn.empty()) return true;
+  if (!preparePart(bucket, kStreamName, stream, error)) return false;
+  result.records = stream.manifest.lines();
+  return true;
+}
+
 bool restoreIntoTable(Bucket& bucket, const TableMetadata& metadata, const TableOptions& options,
                       TableResult& result, std::string& error) {
-  std::unique_ptr<cloud::DynamoClient> client;
+  Clients clients;
+  std::vector<Part> segments;
+  Part stream;
   bool fresh = false;
-  if (!openClient(options.cloud, client, error) ||
-      !prepareTarget(*client, options, metadata, fresh, error)) {
+  if (!prepareParts(bucket, metadata, segments, stream, result, error) ||
+      !clients.open(options.cloud, error) ||
+      !prepareTarget(*clients.table, options, metadata, fresh, error)) {
     return false;
   }
-  auto input = [&](int, OrbEnvironment& environment) {
-    return std::make_shared<TableWriteInput>(environment, *client, options.table,
-                                             metadata.keyNames);
+  const cloud::DynamoClient& client = *clients.table;
+  // First which keys the stream touches, so that the count can be checked.
+  KeyStates replayed;
+  if (stream.bucket) {
+    auto keys = [&](int, OrbEnvironment& environment) {
+      return std::make_shared<ReplayedKeys>(environment, metadata.keyNames, replayed);
+    };
+    if (!restorePart(stream, options, keys, 0, result, error)) return false;
+  }
+  std::vector<uint64_t> touched(segments.size());
+  auto items = [&](int segment, OrbEnvironment& environment) {
+    return std::make_shared<TableWriteInput>(environment, client, options.table, metadata.keyNames,
+                                             &replayed, &touched[segment]);
   };
-  if (!restoreSegments(bucket, metadata, options, input, result, error) ||
-      !countItems(*client, options.table, result.counted, error)) {
-    return false;
+  if (!restoreSegments(segments, options, items, result, error)) return false;
+  uint64_t expected = result.items;
+  if (stream.bucket) {
+    auto replay = [&](int, OrbEnvironment& environment) {
+      return std::make_shared<ReplayInput>(environment, client, options.table, metadata.keyNames);
+    };
+    if (!restorePart(stream, options, replay, 0, result, error)) return false;
+    for (uint64_t count : touched) expected -= count;
+    for (const auto& [key, exists] : replayed) expected += exists ? 1 : 0;
   }
-  if (fresh && result.counted != result.items) {
+  if (!countItems(client, options.table, result.counted, error)) return false;
+  if (fresh && result.counted != expected) {
     error = "table " + options.table + " holds " + std::to_string(result.counted) +
-            " items after the restore, the backup " + std::to_string(result.items);
+            " items after the restore, the backup " + std::to_string(expected);
     return false;
   }
   return true;
@@ -175,6 +310,9 @@ bool restoreIntoTable(Bucket& bucket, const TableMetadata& metadata, const Table
 
 bool restoreIntoDirectory(Bucket& bucket, const TableMetadata& metadata,
                           const TableOptions& options, TableResult& result, std::string& error) {
+  std::vector<Part> segments;
+  Part stream;
+  if (!prepareParts(bucket, metadata, segments, stream, result, error)) return false;
   std::error_code code;
   const fs::path staging = fs::path(options.location) / kStagingName;
   fs::remove_all(staging, code);
@@ -198,10 +336,18 @@ bool restoreIntoDirectory(Bucket& bucket, const TableMetadata& metadata,
   for (int segment = 0; segment < metadata.segments; ++segment) {
     files.push_back(directory.createScanOutput(metadata.table, static_cast<uint32_t>(segment)));
   }
-  auto input = [&](int segment, OrbEnvironment& environment) {
+  auto copy = [&](int segment, OrbEnvironment& environment) {
     return std::make_shared<LineCopyInput>(environment, files[segment]);
   };
-  if (!restoreSegments(bucket, metadata, options, input, result, error)) return false;
+  ShardFiles shards(directory);
+  auto route = [&](int, OrbEnvironment& environment) {
+    return std::make_shared<ShardFilesInput>(environment, shards);
+  };
+  if (!restoreSegments(segments, options, copy, result, error) ||
+      (stream.bucket && !restorePart(stream, options, route, 0, result, error)) ||
+      !shards.close(error)) {
+    return false;
+  }
   for (auto& file : files) {
     if (!file->close("")) {
       error = "cannot write the restored files in " + staging.string();
@@ -240,33 +386,22 @@ bool holdsTableBackup(const std::string& location, const cloud::ConfigOverrides&
 
 bool runTableBackup(const TableOptions& options, TableResult& result, std::string& error) {
   const auto start = std::chrono::steady_clock::now();
-  std::unique_ptr<cloud::DynamoClient> client;
+  Clients clients;
   TableMetadata metadata;
   if (!checkLimit(options.location, options.stream.limit, error) ||
-      !openClient(options.cloud, client, error)) {
+      !clients.open(options.cloud, error)) {
     return false;
   }
   std::unique_ptr<Bucket> bucket = openBucket(options.location, options.cloud, error);
-  if (!bucket || !startBackup(*bucket, options, *client, metadata, error)) return false;
-
-  std::vector<Manifest> manifests(metadata.segments);
-  std::vector<StreamResult> results(metadata.segments);
-  if (!inParallel(
-          metadata.segments,
-          [&](int segment, std::string& failure) {
-            return backupSegment(*bucket, options, *client, metadata, segment, manifests[segment],
-                                 results[segment], failure);
-          },
-          error)) {
+  if (!bucket || !startBackup(*bucket, options, clients, metadata, error) ||
+      !backupSegments(*bucket, options, clients, metadata, result, error)) {
+    return false;
+  }
+  if (!result.stopped && !metadata.stream.arn.empty() &&
+      !backupStreamRecords(*bucket, options, clients, metadata, result, error)) {
     return false;
   }
   result.segments = metadata.segments;
-  for (int segment = 0; segment < metadata.segments; ++segment) {
-    result.cloudFiles += results[segment].cloudFiles;
-    result.streamBytes += results[segment].streamBytes;
-    result.stopped = result.stopped || results[segment].stopped;
-    metadata.items += manifests[segment].lines();
-  }
   result.items = metadata.items;
   result.consistency = metadata.consistency();
   result.seconds = secondsSince(start);
@@ -277,18 +412,22 @@ bool runTableBackup(const TableOptions& options, TableResult& result, std::strin
 
 bool runTableDump(const TableOptions& options, TableResult& result, std::string& error) {
   const auto start = std::chrono::steady_clock::now();
-  std::unique_ptr<cloud::DynamoClient> client;
+  Clients clients;
   TableMetadata metadata;
   bool missing = false;
-  if (!openClient(options.cloud, client, error) ||
-      !describeTable(*client, options.table, metadata, missing, error)) {
+  if (!clients.open(options.cloud, error) ||
+      !describeTable(*clients.table, options.table, metadata, missing, error)) {
+    return false;
+  }
+  metadata.segments = options.segments;
+  chooseStream(options, metadata);
+  if (!metadata.stream.arn.empty() &&
+      !takeStreamPosition(*clients.streams, metadata.stream, error)) {
     return false;
   }
   std::error_code code;
   fs::create_directories(options.location, code);
   OrbPrototypeEnvironment directory(options.location);
-  metadata.segments = options.segments;
-  metadata.stream = StreamState();
   std::vector<std::shared_ptr<OrbOutput>> files;
   for (int segment = 0; segment < metadata.segments; ++segment) {
     files.push_back(directory.createScanOutput(metadata.table, static_cast<uint32_t>(segment)));
@@ -297,8 +436,8 @@ bool runTableDump(const TableOptions& options, TableResult& result, std::string&
   if (!inParallel(
           metadata.segments,
           [&](int segment, std::string& failure) {
-            SegmentScanner scanner(*client, ScanSegment{metadata.table, metadata.keyNames, segment,
-                                                        metadata.segments, ""});
+            SegmentScanner scanner(*clients.table, ScanSegment{metadata.table, metadata.keyNames,
+                                                               segment, metadata.segments, ""});
             if (!scanner.produce(*files[segment], failure)) return false;
             items[segment] = scanner.items();
             if (files[segment]->close("")) return true;
@@ -310,6 +449,14 @@ bool runTableDump(const TableOptions& options, TableResult& result, std::string&
     return false;
   }
   for (uint64_t count : items) metadata.items += count;
+  if (!metadata.stream.arn.empty()) {
+    ShardFiles shards(directory);
+    ShardFilesOutput output(directory, shards);
+    if (!fixConsistencyPoint(*clients.streams, metadata.stream, error)) return false;
+    StreamReader fixed(*clients.streams, metadata.stream, "");
+    if (!fixed.produce(output, error) || !shards.close(error)) return false;
+    result.records = fixed.records();
+  }
   metadata.complete = true;
   if (!writeTableFiles(directory, metadata, true)) {
     error = "cannot write the metadata in " + options.location;

@@ -3,8 +3,12 @@
 // a table or a directory.
 //
 // A table backup holds "metadata.json" and "description.json" (written by
-// the table agent through an environment) and one stream per segment,
-// "segment-{i}/", each with its cloud files and manifest. Every segment runs
+// the table agent through an environment), one stream per segment,
+// "segment-{i}/", each with its cloud files and manifest, and, when the table
+// has a stream with new images, the stream's records between the start of
+// the backup and its consistency point in "stream/" (see StreamCapture.h).
+// A restore into a table loads the items and then replays the records, so
+// it gives the table as it stood at the consistency point. Every segment runs
 // on its own thread with its own agent, factory, environment and bucket,
 // as a host spreads streams; a resumed backup continues every unfinished
 // segment from its last safe restart string.
@@ -15,6 +19,7 @@
 #define CLOUDDB_TOOLS_MOVER_TABLECOMMANDS_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "tools/mover/Mover.h"
@@ -31,12 +36,17 @@ struct TableOptions {
   int segments = 4;
   bool resume = false;
   bool intoExisting = false;
+  bool noStream = false;  // a scan only, even when the table has a stream
+  // Called once the scan of a backup with a stream has finished, before the
+  // consistency point is fixed.
+  std::function<void()> afterScan;
   StreamOptions stream;
   cloud::ConfigOverrides cloud;
 };
 
 struct TableResult {
-  uint64_t items = 0;  // scanned (backup, dump) or written (restore)
+  uint64_t items = 0;    // scanned (backup, dump) or written (restore)
+  uint64_t records = 0;  // stream records captured or replayed
   size_t cloudFiles = 0;
   uint64_t streamBytes = 0;
   int segments = 0;

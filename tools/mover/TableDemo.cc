@@ -4,10 +4,13 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "agent/OrbLoggingEnvironment.h"
 #include "tools/agents/TableScan.h"
@@ -32,7 +35,8 @@ const char kDefinition[] =
     R"("GlobalSecondaryIndexes":[{"IndexName":"by-category","KeySchema":[{"AttributeName":"category","KeyType":"HASH"}],)"
     R"("Projection":{"ProjectionType":"ALL"}}],)"
     R"("LocalSecondaryIndexes":[{"IndexName":"by-score","KeySchema":[{"AttributeName":"pk","KeyType":"HASH"},)"
-    R"({"AttributeName":"score","KeyType":"RANGE"}],"Projection":{"ProjectionType":"KEYS_ONLY"}}]})";
+    R"({"AttributeName":"score","KeyType":"RANGE"}],"Projection":{"ProjectionType":"KEYS_ONLY"}}],)"
+    R"("StreamSpecification":{"StreamEnabled":true,"StreamViewType":"NEW_AND_OLD_IMAGES"}})";
 
 std::string base64(std::mt19937& random, size_t bytes) {
   static const char kAlphabet[] =
@@ -164,7 +168,94 @@ bool sameTables(const cloud::DynamoClient& client, const std::string& source,
   return false;
 }
 
+// Writes to the table while the backup scans it: updates, inserts and
+// deletes at a steady rate, until stopped.
+class Writer {
+ public:
+  Writer(const cloud::DynamoClient& client, std::string table, int items)
+      : client_(client), table_(std::move(table)), items_(items) {}
+
+  void start() {
+    thread_ = std::thread([this] { run(); });
+  }
+  // Stops the writer; false when a write failed (error tells why).
+  bool stop(std::string& error) {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    error = error_;
+    return error_.empty();
+  }
+
+  int updates = 0;
+  int inserts = 0;
+  int deletes = 0;
+
+ private:
+  void run() {
+    std::mt19937 random(7);
+    rapidjson::Document answer;
+    for (int next = items_; !stop_ && error_.empty();) {
+      const int choice = static_cast<int>(random() % 10);
+      const int index = choice < 4 ? next++ : static_cast<int>(random() % items_);
+      if (choice < 8) {
+        const std::string put =
+            "{\"TableName\":" + jsonString(table_) + ",\"Item\":" + demoItem(random, index) + "}";
+        if (client_.call("PutItem", put, answer, error_)) ++(choice < 4 ? inserts : updates);
+      } else {
+        char key[64];
+        std::snprintf(key, sizeof key, R"({"pk":{"S":"user#%06d"},"sk":{"N":"%d"}})", index, index);
+        const std::string remove = "{\"TableName\":" + jsonString(table_) + ",\"Key\":" + key + "}";
+        if (client_.call("DeleteItem", remove, answer, error_)) ++deletes;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
+  const cloud::DynamoClient& client_;
+  std::string table_;
+  int items_;
+  std::atomic<bool> stop_{false};
+  std::string error_;
+  std::thread thread_;
+};
+
 double mebibytes(uint64_t bytes) { return bytes / 1048576.0; }
+
+void printSummary(const DemoOptions& options, const std::string& endpoint,
+                  const std::string& bucket, const std::string& source, const std::string& restored,
+                  uint64_t itemBytes, const Writer& writer, const TableResult& backedUp,
+                  const TableResult& restoredResult, size_t compared) {
+  std::printf("clouddb-mover demo (server %s%s, bucket %s)\n", endpoint.c_str(),
+              options.endpoint.empty() ? ", moto_server started for the demo" : "", bucket.c_str());
+  std::printf(
+      "  table             %s: %d items of every attribute type, %.2f MiB,\n"
+      "                    key pk+sk, a global and a local secondary index, a stream\n",
+      source.c_str(), options.items, mebibytes(itemBytes));
+  if (backedUp.segments == 0) return;
+  std::printf(
+      "  backup            %llu items in %d segments, %zu cloud files of about %lld bytes,\n"
+      "                    %.2f MiB of backup stream in %.2f s: %.0f items/s, %.2f MiB/s\n",
+      static_cast<unsigned long long>(backedUp.items), backedUp.segments, backedUp.cloudFiles,
+      options.limit, mebibytes(backedUp.streamBytes), backedUp.seconds,
+      backedUp.items / backedUp.seconds, mebibytes(backedUp.streamBytes) / backedUp.seconds);
+  std::printf(
+      "  writes            %d during the backup's scan (%d updates, %d inserts, %d deletes);\n"
+      "                    %llu stream records up to the consistency point;\n"
+      "                    %s\n",
+      writer.updates + writer.inserts + writer.deletes, writer.updates, writer.inserts,
+      writer.deletes, static_cast<unsigned long long>(backedUp.records),
+      backedUp.consistency.c_str());
+  if (restoredResult.segments == 0) return;
+  std::printf(
+      "  restore           %llu items and %llu replayed records into %s\n"
+      "                    (created from the backup) in %.2f s: %.0f items/s\n",
+      static_cast<unsigned long long>(restoredResult.items),
+      static_cast<unsigned long long>(restoredResult.records), restored.c_str(),
+      restoredResult.seconds, restoredResult.items / restoredResult.seconds);
+  if (compared == 0) return;
+  std::printf("  compared          %zu items (keys by keyString, values as canonical JSON)\n",
+              compared);
+}
 
 }  // namespace
 
@@ -209,43 +300,34 @@ int runTableDemo(const DemoOptions& options) {
   TableResult restoredResult;
   size_t compared = 0;
   bool identical = cloud::loadServiceConfig(cloud::Service::kDynamoDb, overrides, config, error);
+  const cloud::DynamoClient client(config);
+  Writer writer(client, source, options.items);
+  // The writer stops once the scan has finished, before the consistency
+  // point: the restore must give the table as it is then.
+  std::string writeError;
+  bool written = true;
+  backup.afterScan = [&] { written = writer.stop(writeError); };
   if (identical) {
-    const cloud::DynamoClient client(config);
     identical = createTable(client, source, definition, error) &&
-                fill(client, source, keyNames, options.items, itemBytes, error) &&
-                runTableBackup(backup, backedUp, error) &&
+                fill(client, source, keyNames, options.items, itemBytes, error);
+  }
+  if (identical) {
+    // Stream records carry whole seconds: a backup that starts in the second
+    // after the fill keeps only the writes made while it runs.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    writer.start();
+    identical = runTableBackup(backup, backedUp, error);
+    written = writer.stop(writeError) && written;
+    if (!written) error = writeError;
+    identical = identical && written &&
                 runTableRestore(backup.location, restore, restoredResult, error) &&
                 sameTables(client, source, restored, keyNames, compared, error);
   }
 
-  std::printf("clouddb-mover demo (server %s%s, bucket %s)\n", endpoint.c_str(),
-              options.endpoint.empty() ? ", moto_server started for the demo" : "", bucket.c_str());
-  std::printf(
-      "  table             %s: %d items of every attribute type, %.2f MiB,\n"
-      "                    key pk+sk, a global and a local secondary index\n",
-      source.c_str(), options.items, mebibytes(itemBytes));
-  if (backedUp.segments > 0) {
-    std::printf(
-        "  backup            %llu items in %d segments, %zu cloud files of about %lld bytes,\n"
-        "                    %.2f MiB of backup stream in %.2f s: %.0f items/s, %.2f MiB/s\n"
-        "                    (%s)\n",
-        static_cast<unsigned long long>(backedUp.items), backedUp.segments, backedUp.cloudFiles,
-        options.limit, mebibytes(backedUp.streamBytes), backedUp.seconds,
-        backedUp.items / backedUp.seconds, mebibytes(backedUp.streamBytes) / backedUp.seconds,
-        backedUp.consistency.c_str());
-  }
-  if (restoredResult.segments > 0) {
-    std::printf(
-        "  restore           %llu items into %s (created from the backup) in %.2f s: %.0f "
-        "items/s\n",
-        static_cast<unsigned long long>(restoredResult.items), restored.c_str(),
-        restoredResult.seconds, restoredResult.items / restoredResult.seconds);
-  }
-  if (compared > 0) {
-    std::printf("  compared          %zu items (keys by keyString, values as canonical JSON)\n",
-                compared);
-  }
-  std::printf("  tables identical: %s\n", identical ? "yes" : ("NO: " + error).c_str());
+  printSummary(options, endpoint, bucket.string(), source, restored, itemBytes, writer, backedUp,
+               restoredResult, compared);
+  std::printf("  restored table equals the source at the consistency point: %s\n",
+              identical ? "yes" : ("NO: " + error).c_str());
   if (identical) fs::remove_all(pattern);
   return identical ? 0 : 1;
 }

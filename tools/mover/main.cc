@@ -3,10 +3,13 @@
 // mover, into a local or S3 bucket.
 #include <malloc.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include <CLI/CLI.hpp>
 
@@ -79,7 +82,18 @@ int backupDirectory(mover::BackupOptions& backup) {
   return 0;
 }
 
+// Test hook: with CLOUDDB_MOVER_HOLD_AFTER_SCAN=PATH a table backup creates
+// PATH.scanned once its scan has finished and waits until PATH exists, so
+// that a test's writer can stop between the scan and the consistency point.
+void holdAfterScan() {
+  const char* path = std::getenv("CLOUDDB_MOVER_HOLD_AFTER_SCAN");
+  if (path == nullptr) return;
+  std::ofstream(std::string(path) + ".scanned").put('\n');
+  while (!std::filesystem::exists(path)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
 int backupTable(mover::TableOptions& options) {
+  options.afterScan = holdAfterScan;
   mover::Progress progress(true, "backup");
   options.stream.progress = &progress;
   mover::TableResult result;
@@ -89,9 +103,12 @@ int backupTable(mover::TableOptions& options) {
     std::fprintf(stderr, "clouddb-mover: stopped after %zu cloud files\n", result.cloudFiles);
     return 3;
   }
-  std::printf("backed up %llu items of %s in %d segments, %zu cloud files, %.2f MiB; %s\n",
-              static_cast<unsigned long long>(result.items), options.table.c_str(), result.segments,
-              result.cloudFiles, mebibytes(result.streamBytes), result.consistency.c_str());
+  std::printf(
+      "backed up %llu items and %llu stream records of %s in %d segments, %zu cloud "
+      "files, %.2f MiB; %s\n",
+      static_cast<unsigned long long>(result.items),
+      static_cast<unsigned long long>(result.records), options.table.c_str(), result.segments,
+      result.cloudFiles, mebibytes(result.streamBytes), result.consistency.c_str());
   return 0;
 }
 
@@ -117,9 +134,12 @@ int restore(const std::string& bucket, const std::string& target, mover::TableOp
     std::printf("restored %llu items in %d segment files into %s\n",
                 static_cast<unsigned long long>(result.items), result.segments, target.c_str());
   } else {
-    std::printf("restored %llu items into %s, which now holds %llu items\n",
-                static_cast<unsigned long long>(result.items), options.table.c_str(),
-                static_cast<unsigned long long>(result.counted));
+    std::printf(
+        "restored %llu items and replayed %llu stream records into %s, which now holds "
+        "%llu items (%s)\n",
+        static_cast<unsigned long long>(result.items),
+        static_cast<unsigned long long>(result.records), options.table.c_str(),
+        static_cast<unsigned long long>(result.counted), result.consistency.c_str());
   }
   return 0;
 }
@@ -150,6 +170,8 @@ int main(int argc, char** argv) {
   addBuffer(backupCommand, table.stream, "Read buffer size");
   addSegments(backupCommand, table.segments);
   backupCommand->add_flag("--resume", table.resume, "Continue an interrupted backup");
+  backupCommand->add_flag("--no-stream", table.noStream,
+                          "Scan only, even when the table has a stream");
   backupCommand->add_option("--debug-copy", backup.debugCopy,
                             "Also write the whole backup stream of a dump directory to this file");
   backupCommand->add_option("--stop-after", table.stream.stopAfter)->group("");  // for tests
@@ -170,6 +192,8 @@ int main(int argc, char** argv) {
   dumpCommand->add_option("TABLE", source, "dynamodb://TABLE")->required();
   dumpCommand->add_option("DIR", target, "Where the files go")->required();
   addSegments(dumpCommand, table.segments);
+  dumpCommand->add_flag("--no-stream", table.noStream,
+                        "Scan only, even when the table has a stream");
   addCloudOptions(dumpCommand, table.cloud);
 
   mover::DemoOptions demo;
@@ -213,9 +237,10 @@ int main(int argc, char** argv) {
     mover::TableResult result;
     std::string error;
     if (!mover::runTableDump(table, result, error)) return fail(error);
-    std::printf("dumped %llu items of %s in %d segment files into %s\n",
-                static_cast<unsigned long long>(result.items), table.table.c_str(), result.segments,
-                target.c_str());
+    std::printf("dumped %llu items and %llu stream records of %s into %s; %s\n",
+                static_cast<unsigned long long>(result.items),
+                static_cast<unsigned long long>(result.records), table.table.c_str(),
+                target.c_str(), result.consistency.c_str());
     return 0;
   }
   return mover::runDemo(demo);

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Backups of a table that is being written to: the scan and the table's
+# stream records up to the consistency point, restored and replayed into a
+# table that equals the source's final state (the writer stops between the
+# scan and the consistency point). Against moto_server, which keeps streams;
+# also killed during the stream phase and resumed, a table without a stream
+# (scan only, marked so), and a shard that closes and gets children during
+# the backup (a scripted stream in the proxy).
+# Usage: stream_test.sh PATH_TO_CLOUDDB_MOVER
+set -uo pipefail
+mover=$1
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/servers/servers.sh"
+work=$server_work/stream
+mkdir -p "$work"
+failures=0
+passed=0
+
+check() {  # check NAME COMMAND...
+  if "${@:2}"; then
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $1"
+    failures=$((failures + 1))
+  fi
+}
+
+moto=$(start_moto) || exit 1
+small=(--limit 2048 --buffer 1024)
+
+# backup_under_writes NAME [ENV...]: a table written to during the whole
+# scan, backed up; the output of the backup in $work/NAME.out.
+backup_under_writes() {
+  local name=$1 hold=$work/$1.hold
+  awsctl table-create "$moto" "$name" hash stream && awsctl table-fill "$moto" "$name" 150 || return 1
+  python3 "$here/servers/awsctl.py" writer "$moto" "$name" "$hold" > "$work/$name.writes" &
+  local writer=$!
+  while [ ! -e "$hold.writing" ]; do sleep 0.02; done
+  { (env CLOUDDB_MOVER_HOLD_AFTER_SCAN="$hold" "${@:2}" "$mover" backup "dynamodb://$name" \
+    "$work/$name" --endpoint-url "$moto" "${small[@]}") > "$work/$name.out" 2>&1; } 2> /dev/null
+  local status=$?
+  touch "$hold"  # a backup killed in its scan still lets the writer go
+  wait "$writer"
+  return $status
+}
+
+restored_equals_final_state() {  # restored_equals_final_state NAME
+  "$mover" restore "$work/$1" "dynamodb://$1-restored" --endpoint-url "$moto" > /dev/null &&
+    awsctl table-compare "$moto" "$1" "$1-restored" > /dev/null
+}
+
+consistent_under_writes() {
+  backup_under_writes live &&
+    grep -q "consistent as of" "$work/live.out" &&
+    # Writes during the scan reach the backup as stream records.
+    [ "$(sed -n 's/.* and \([0-9]*\) stream records.*/\1/p' "$work/live.out")" -gt 0 ] &&
+    restored_equals_final_state live
+}
+check "restored table equals the source's final state" consistent_under_writes
+
+killed_in_stream_phase() {
+  backup_under_writes killed CLOUDDB_MOVER_CRASH_AT=stream/commit:1
+  [ $? -eq 137 ] &&
+    "$mover" backup dynamodb://killed "$work/killed" --endpoint-url "$moto" "${small[@]}" \
+      --resume > /dev/null &&
+    restored_equals_final_state killed
+}
+check "killed in the stream phase and resumed" killed_in_stream_phase
+
+scan_only() {  # scan_only TABLE OPTIONS...: marked as such in the summary and the metadata
+  "$mover" backup "dynamodb://$1" "$work/$1-scan-only" --endpoint-url "$moto" "${@:2}" \
+    > "$work/$1-scan-only.out" &&
+    grep -q "0 stream records.*; not consistent under writes" "$work/$1-scan-only.out" &&
+    grep -q '"Consistency":"not consistent under writes"' "$work/$1-scan-only/metadata.json" &&
+    [ ! -e "$work/$1-scan-only/stream" ]
+}
+awsctl table-create "$moto" plain hash && awsctl table-fill "$moto" plain 10 || exit 1
+check "a table without a stream backs up scan-only" scan_only plain
+check "--no-stream backs up scan-only" scan_only live --no-stream
+
+split_shard_is_followed() {
+  local scripted
+  awsctl table-create "$moto" split hash stream && awsctl table-fill "$moto" split 20 &&
+    scripted=$(start_proxy "$moto" 0 "" --stream-script "$here/servers/split_stream.json") &&
+    "$mover" backup dynamodb://split "$work/split" --endpoint-url "$scripted" > /dev/null &&
+    "$mover" restore "$work/split" dynamodb://split-restored --endpoint-url "$moto" > /dev/null &&
+    awsctl table-compare-changed "$moto" split split-restored \
+      "$here/servers/split_stream_changes.json" > /dev/null &&
+    "$mover" restore "$work/split" "$work/split-files" > /dev/null &&
+    [ "$(cat "$work"/split-files/*.dynamostreamdump | wc -l)" -eq 4 ] &&
+    [ -s "$work/split-files/1-shardId-2-left.dynamostreamdump" ]
+}
+check "a shard that closes and gets children is followed" split_shard_is_followed
+
+echo "$passed passed, $failures failed"
+[ $failures -eq 0 ]

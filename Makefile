@@ -6,6 +6,8 @@ ASAN_DIR ?= build-asan
 TSAN_DIR ?= build-tsan
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
+# Most command-line tests wait on their local servers: twice as many as cores.
+TEST_JOBS ?= $(shell echo $$(( $$(nproc) * 2 )))
 
 SANITIZER_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:abort_on_error=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -22,12 +24,12 @@ build: deps
 	cmake --build $(BUILD_DIR)
 
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(TEST_JOBS)
 
 sanitize: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCLOUDDB_SANITIZE=ON
 	cmake --build $(ASAN_DIR)
-	$(SANITIZER_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+	$(SANITIZER_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(TEST_JOBS)
 
 # Backs up and restores a generated table dump through the plug-in.
 demo: build

@@ -1,40 +1,28 @@
 #!/usr/bin/env bash
-# clouddb-mover with its bucket on S3: round trips against moto_server and
-# s3rver, through a proxy that injects faults, a resumed backup after kills,
-# damaged and missing objects, a server that is down, and endless throttling.
+# clouddb-mover with its bucket on S3: round trips against moto_server (its
+# requests' signatures checked by the proxy) and s3rver, through a proxy
+# that injects faults, a resumed backup after kills, damaged and missing
+# objects, a server that is down, and endless throttling.
 # Usage: s3_test.sh PATH_TO_CLOUDDB_MOVER
 set -uo pipefail
 mover=$1
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/servers/servers.sh"
+source "$here/checks.sh"
 work=$server_work/s3
 mkdir -p "$work"
-failures=0
-passed=0
-
-check() {  # check NAME COMMAND...
-  if "${@:2}"; then
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $1"
-    failures=$((failures + 1))
-  fi
-}
-
-# fails_with EXPECTED COMMAND...: the command fails with one line holding EXPECTED.
-fails_with() {
-  local message
-  message=$("${@:2}" 2>&1)
-  [ $? -ne 0 ] && [ "$(wc -l <<< "$message")" -eq 1 ] && grep -qF -- "$1" <<< "$message"
-}
 
 moto_server=$(start_moto) && s3rver=$(start_s3rver) || exit 1
 awsctl s3-mb "$moto_server" backups && awsctl s3-mb "$s3rver" backups || exit 1
 # moto checks no signatures: its requests pass a proxy that does.
-moto=$(start_proxy "$moto_server" 0 "") || exit 1
+moto=$(start_proxy "$moto_server" 0 "") &&
+  faults=$(start_proxy "$moto_server" 0.2 throttle,error,reset,slow) &&
+  throttled=$(start_proxy "$moto_server" 1 throttle) || exit 1
 source_dir=$work/source
 "$here/make_dump.sh" "$source_dir"
-small=(--limit 8192 --buffer 4096)
+# About a dozen cloud files: moto_server and the proxy answer a few hundred
+# requests a second between them.
+small=(--limit 65536 --buffer 4096)
 
 backup() {  # backup ENDPOINT PREFIX OPTIONS...
   "$mover" backup "$source_dir" "s3://backups/$2" --endpoint-url "$1" "${@:3}" > /dev/null
@@ -45,27 +33,31 @@ round_trip() {  # round_trip ENDPOINT PREFIX OPTIONS...
     "$mover" restore "s3://backups/$2" "$work/restored-$2" --endpoint-url "$1" > /dev/null &&
     diff -r "$source_dir" "$work/restored-$2"
 }
-check "moto, small cloud files" round_trip "$moto" moto-small "${small[@]}"
-check "moto, 1 MiB cloud files" round_trip "$moto" moto-large
-check "s3rver, small cloud files" round_trip "$s3rver" s3rver-small "${small[@]}"
-check "s3rver, 1 MiB cloud files" round_trip "$s3rver" s3rver-large
-check "one unbounded cloud file is refused on S3" fails_with "at most 5 GiB" \
+check_async "moto, 8 KiB cloud files" round_trip "$moto" moto-small --limit 8192 --buffer 4096
+check_async "moto, 1 MiB cloud files" round_trip "$moto" moto-large
+check_async "s3rver, small cloud files" round_trip "$s3rver" s3rver-small "${small[@]}"
+check_async "s3rver, 1 MiB cloud files" round_trip "$s3rver" s3rver-large
+check_async "20% faults of every kind" round_trip "$faults" faulty "${small[@]}"
+check_async "one unbounded cloud file is refused on S3" fails_with "at most 5 GiB" \
   "$mover" backup "$source_dir" s3://backups/x --limit 0 --endpoint-url "$moto"
-
-faults=$(start_proxy "$moto_server" 0.1 throttle,error,reset,slow) || exit 1
-check "10% faults of every kind" round_trip "$faults" faulty "${small[@]}"
-stop_server "$faults"
-check "the proxy injected faults" awk '$4 < 10 { exit 1 }' "$server_work/proxy-${faults##*:}.stats"
-
-throttled=$(start_proxy "$moto_server" 1 throttle) || exit 1
-check "endless throttling gives up after the bounded attempts" \
+check_async "endless throttling gives up after the bounded attempts" \
   fails_with "failed: HTTP 503 SlowDown: Please reduce your request rate. (after 3 attempts)" \
   "$mover" backup "$source_dir" s3://backups/never --endpoint-url "$throttled" --max-attempts 3
-
 port=$(free_port)
-check "server down" fails_with "failed: no answer from http://127.0.0.1:$port" \
+check_async "server down" fails_with "failed: no answer from http://127.0.0.1:$port" \
   "$mover" backup "$source_dir" s3://backups/down --endpoint-url "http://127.0.0.1:$port" \
   --max-attempts 2
+
+refused() {  # refused DAMAGE OBJECT: a damaged backup is refused by name, nothing restored
+  local prefix=damaged-$2
+  backup "$moto" "$prefix" "${small[@]}" &&
+    $1 "$moto_server" "s3://backups/$prefix/$2" garbage &&
+    fails_with "cloud file: s3://backups/$prefix/$2" \
+      "$mover" restore "s3://backups/$prefix" "$work/refused-$2" --endpoint-url "$moto" &&
+    [ -z "$(ls -A "$work/refused-$2" 2> /dev/null)" ]
+}
+check_async "corrupt object refused" refused "awsctl s3-put" part-000002
+check_async "missing object refused" refused "awsctl s3-rm" part-000001
 
 # Killed at several points, resumed, restored: identical to an uninterrupted
 # backup, and every object is the manifest or a cloud file that it names.
@@ -81,18 +73,9 @@ killed_and_resumed() {  # killed_and_resumed POINT
     cmp -s <(awsctl s3-summary "$moto_server" "s3://backups/$prefix") "$work/reference.summary"
 }
 for point in read:20 commit:3 committed:5 manifest:7; do
-  check "killed at $point and resumed" killed_and_resumed "$point"
+  check_async "killed at $point and resumed" killed_and_resumed "$point"
 done
-
-refused() {  # refused DAMAGE OBJECT
-  rm -rf "$work/refused"
-  $1 "$moto_server" "s3://backups/reference/$2" garbage &&
-    fails_with "cloud file: s3://backups/reference/$2" \
-      "$mover" restore s3://backups/reference "$work/refused" --endpoint-url "$moto" &&
-    [ -z "$(ls -A "$work/refused" 2>/dev/null)" ]
-}
-check "corrupt object refused" refused "awsctl s3-put" part-000002
-check "missing object refused" refused "awsctl s3-rm" part-000001
-
-echo "$passed passed, $failures failed"
-[ $failures -eq 0 ]
+finish_checks
+stop_server "$faults"
+check "the proxy injected faults" awk '$4 < 5 { exit 1 }' "$server_work/proxy-${faults##*:}.stats"
+report

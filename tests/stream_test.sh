@@ -11,28 +11,22 @@ set -uo pipefail
 mover=$1
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/servers/servers.sh"
+source "$here/checks.sh"
 work=$server_work/stream
 mkdir -p "$work"
-failures=0
-passed=0
-
-check() {  # check NAME COMMAND...
-  if "${@:2}"; then
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $1"
-    failures=$((failures + 1))
-  fi
-}
 
 moto=$(start_moto) || exit 1
 small=(--limit 2048 --buffer 1024)
+
+for table in live killed split; do
+  awsctl table-create "$moto" $table hash stream && awsctl table-fill "$moto" $table 60 || exit 1
+done
+awsctl table-create "$moto" plain hash && awsctl table-fill "$moto" plain 10 || exit 1
 
 # backup_under_writes NAME [ENV...]: a table written to during the whole
 # scan, backed up; the output of the backup in $work/NAME.out.
 backup_under_writes() {
   local name=$1 hold=$work/$1.hold
-  awsctl table-create "$moto" "$name" hash stream && awsctl table-fill "$moto" "$name" 150 || return 1
   python3 "$here/servers/awsctl.py" writer "$moto" "$name" "$hold" > "$work/$name.writes" &
   local writer=$!
   while [ ! -e "$hold.writing" ]; do sleep 0.02; done
@@ -56,7 +50,7 @@ consistent_under_writes() {
     [ "$(sed -n 's/.* and \([0-9]*\) stream records.*/\1/p' "$work/live.out")" -gt 0 ] &&
     restored_equals_final_state live
 }
-check "restored table equals the source's final state" consistent_under_writes
+check_async "restored table equals the source's final state" consistent_under_writes
 
 killed_in_stream_phase() {
   backup_under_writes killed CLOUDDB_MOVER_CRASH_AT=stream/commit:1
@@ -65,7 +59,7 @@ killed_in_stream_phase() {
       --resume > /dev/null &&
     restored_equals_final_state killed
 }
-check "killed in the stream phase and resumed" killed_in_stream_phase
+check_async "killed in the stream phase and resumed" killed_in_stream_phase
 
 scan_only() {  # scan_only TABLE OPTIONS...: marked as such in the summary and the metadata
   "$mover" backup "dynamodb://$1" "$work/$1-scan-only" --endpoint-url "$moto" "${@:2}" \
@@ -74,14 +68,12 @@ scan_only() {  # scan_only TABLE OPTIONS...: marked as such in the summary and t
     grep -q '"Consistency":"not consistent under writes"' "$work/$1-scan-only/metadata.json" &&
     [ ! -e "$work/$1-scan-only/stream" ]
 }
-awsctl table-create "$moto" plain hash && awsctl table-fill "$moto" plain 10 || exit 1
-check "a table without a stream backs up scan-only" scan_only plain
-check "--no-stream backs up scan-only" scan_only live --no-stream
+check_async "a table without a stream backs up scan-only" scan_only plain
+check_async "--no-stream backs up scan-only" scan_only split --no-stream
 
 split_shard_is_followed() {
   local scripted
-  awsctl table-create "$moto" split hash stream && awsctl table-fill "$moto" split 20 &&
-    scripted=$(start_proxy "$moto" 0 "" --stream-script "$here/servers/split_stream.json") &&
+  scripted=$(start_proxy "$moto" 0 "" --stream-script "$here/servers/split_stream.json") &&
     "$mover" backup dynamodb://split "$work/split" --endpoint-url "$scripted" > /dev/null &&
     "$mover" restore "$work/split" dynamodb://split-restored --endpoint-url "$moto" > /dev/null &&
     awsctl table-compare-changed "$moto" split split-restored \
@@ -90,7 +82,5 @@ split_shard_is_followed() {
     [ "$(cat "$work"/split-files/*.dynamostreamdump | wc -l)" -eq 4 ] &&
     [ -s "$work/split-files/1-shardId-2-left.dynamostreamdump" ]
 }
-check "a shard that closes and gets children is followed" split_shard_is_followed
-
-echo "$passed passed, $failures failed"
-[ $failures -eq 0 ]
+check_async "a shard that closes and gets children is followed" split_shard_is_followed
+report

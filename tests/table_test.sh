@@ -9,25 +9,19 @@ set -uo pipefail
 mover=$1
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/servers/servers.sh"
+source "$here/checks.sh"
 work=$server_work/table
 mkdir -p "$work"
-failures=0
-passed=0
 
-check() {  # check NAME COMMAND...
-  if "${@:2}"; then
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $1"
-    failures=$((failures + 1))
-  fi
-}
-
-fails_with() {  # fails_with EXPECTED COMMAND...: one line holding EXPECTED, non-zero exit
-  local message
-  message=$("${@:2}" 2>&1)
-  [ $? -ne 0 ] && [ "$(wc -l <<< "$message")" -eq 1 ] && grep -qF -- "$1" <<< "$message"
-}
+moto=$(start_moto) && dynalite=$(start_dynalite) || exit 1
+faults=$(start_proxy "$dynalite" 0.2 throttle,error,reset,slow) || exit 1
+for endpoint in "$moto" "$dynalite"; do
+  awsctl table-create "$endpoint" indexed-items indexed && awsctl table-fill "$endpoint" indexed-items 40 &&
+    awsctl table-create "$endpoint" hash-items hash && awsctl table-fill "$endpoint" hash-items 30 &&
+    awsctl table-create "$endpoint" empty-items hash || exit 1
+done
+awsctl s3-mb "$moto" backups || exit 1
+small=(--limit 2048 --buffer 1024)
 
 # round_trip ENDPOINT TABLE BUCKET TARGET OPTIONS...: backup into BUCKET,
 # restore into the new table TARGET, compare.
@@ -37,39 +31,23 @@ round_trip() {
     awsctl table-compare "$1" "$2" "$4" > /dev/null
 }
 
-moto=$(start_moto) && dynalite=$(start_dynalite) || exit 1
 for server in moto dynalite; do
   endpoint=${!server}
-  awsctl table-create "$endpoint" indexed-items indexed && awsctl table-fill "$endpoint" indexed-items 40 &&
-    awsctl table-create "$endpoint" hash-items hash && awsctl table-fill "$endpoint" hash-items 30 &&
-    awsctl table-create "$endpoint" empty-items hash || exit 1
-  check "$server: indexed table, 4 segments" \
+  check_async "$server: indexed table, 4 segments" \
     round_trip "$endpoint" indexed-items "$work/$server-indexed" indexed-4
-  check "$server: hash-only table, 1 segment" \
+  check_async "$server: hash-only table, 1 segment" \
     round_trip "$endpoint" hash-items "$work/$server-hash-1" hash-1 --segments 1
-  check "$server: hash-only table, 16 segments, small cloud files" \
-    round_trip "$endpoint" hash-items "$work/$server-hash-16" hash-16 --segments 16 --limit 2048 \
-    --buffer 1024
-  check "$server: empty table" round_trip "$endpoint" empty-items "$work/$server-empty" empty-4
-  check "$server: a non-empty table is refused" fails_with "is not empty (use --into-existing" \
-    "$mover" restore "$work/$server-indexed" dynamodb://indexed-4 --endpoint-url "$endpoint"
-  dump_equals_restore() {
-    "$mover" dump dynamodb://indexed-items "$work/$server-dump" --endpoint-url "$endpoint" > /dev/null &&
-      "$mover" restore "$work/$server-indexed" "$work/$server-restored" > /dev/null &&
-      for segment in 0 1 2 3; do
-        cmp "$work/$server-dump/indexed-items-$segment.dynamodump" \
-          "$work/$server-restored/indexed-items-$segment.dynamodump" || return 1
-      done
-  }
-  check "$server: a dump equals a backup restored into a directory" dump_equals_restore
+  check_async "$server: hash-only table, 16 segments, small cloud files" \
+    round_trip "$endpoint" hash-items "$work/$server-hash-16" hash-16 --segments 16 "${small[@]}"
+  check_async "$server: empty table" round_trip "$endpoint" empty-items "$work/$server-empty" empty-4
 done
-
 # moto_server serves S3 and DynamoDB on one endpoint.
-awsctl s3-mb "$moto" backups
-check "table backup in an S3 bucket" round_trip "$moto" indexed-items s3://backups/indexed from-s3
+check_async "table backup in an S3 bucket" round_trip "$moto" indexed-items s3://backups/indexed from-s3
+# Faults during the scan and during BatchWriteItem.
+check_async "20% faults of every kind" \
+  round_trip "$faults" hash-items "$work/faults" faults --segments 16 "${small[@]}"
 
 # Killed at several points, resumed, restored: equal to the source.
-small=(--limit 2048 --buffer 1024)
 killed_and_resumed() {  # killed_and_resumed POINT
   local name=killed-${1/:/-}
   { (CLOUDDB_MOVER_CRASH_AT=$1 "$mover" backup dynamodb://hash-items "$work/$name" \
@@ -81,15 +59,25 @@ killed_and_resumed() {  # killed_and_resumed POINT
     awsctl table-compare "$dynalite" hash-items "$name" > /dev/null
 }
 for point in read:2 read:9 commit:3 committed:6 manifest:5; do
-  check "killed at $point and resumed" killed_and_resumed "$point"
+  check_async "killed at $point and resumed" killed_and_resumed "$point"
 done
+finish_checks
 
-# Faults during the scan and during BatchWriteItem.
-faults=$(start_proxy "$dynalite" 0.2 throttle,error,reset,slow) || exit 1
-check "20% faults of every kind" round_trip "$faults" hash-items "$work/faults" faults --segments 16 \
-  "${small[@]}"
 stop_server "$faults"
 check "the proxy injected faults" awk '$4 < 5 { exit 1 }' "$server_work/proxy-${faults##*:}.stats"
-
-echo "$passed passed, $failures failed"
-[ $failures -eq 0 ]
+for server in moto dynalite; do
+  endpoint=${!server}
+  check_async "$server: a non-empty table is refused" fails_with "is not empty (use --into-existing" \
+    "$mover" restore "$work/$server-indexed" dynamodb://indexed-4 --endpoint-url "$endpoint"
+  dump_equals_restore() {  # dump_equals_restore SERVER ENDPOINT
+    "$mover" dump dynamodb://indexed-items "$work/$1-dump" --endpoint-url "$2" > /dev/null &&
+      "$mover" restore "$work/$1-indexed" "$work/$1-restored" > /dev/null &&
+      for segment in 0 1 2 3; do
+        cmp "$work/$1-dump/indexed-items-$segment.dynamodump" \
+          "$work/$1-restored/indexed-items-$segment.dynamodump" || return 1
+      done
+  }
+  check_async "$server: a dump equals a backup restored into a directory" \
+    dump_equals_restore "$server" "$endpoint"
+done
+report

@@ -30,8 +30,9 @@ stored.
                                       (as table-fill made them) at a steady
                                       rate: creates HOLD.writing after its
                                       first write, stops once HOLD.scanned
-                                      exists, then creates HOLD and prints
-                                      its number of writes
+                                      exists (and 20 writes are made), then
+                                      creates HOLD and prints its number of
+                                      writes
   awsctl.py serve                     the commands above, one per line on standard
                                       input, each answered by its output and a
                                       line "__done__ STATUS" (saves a start of
@@ -213,18 +214,19 @@ def writer(endpoint, table, hold):
     items = boto3.resource("dynamodb", endpoint_url=endpoint, region_name="us-east-1").Table(table)
     rng = random.Random(11)
     writes = 0
-    while writes == 0 or not os.path.exists(hold + ".scanned"):
+    # At least 20 writes, so that some always fall after the backup's start.
+    while writes < 20 or not os.path.exists(hold + ".scanned"):
         choice = rng.random()
         if choice < 0.4:
             items.put_item(Item={"pk": "new-%05d" % writes, "text": "inserted %d" % writes})
         elif choice < 0.8:
-            items.put_item(Item={"pk": "user-%05d" % rng.randrange(150), "text": "updated %d" % writes})
+            items.put_item(Item={"pk": "user-%05d" % rng.randrange(60), "text": "updated %d" % writes})
         else:
-            items.delete_item(Key={"pk": "user-%05d" % rng.randrange(150)})
+            items.delete_item(Key={"pk": "user-%05d" % rng.randrange(60)})
         writes += 1
         if writes == 1:
             open(hold + ".writing", "w").close()
-        time.sleep(0.005)
+        time.sleep(0.02)
     open(hold, "w").close()
     print(writes)
 

@@ -12,14 +12,32 @@ servers_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export AWS_ACCESS_KEY_ID=S3RVER AWS_SECRET_ACCESS_KEY=S3RVER AWS_REGION=us-east-1 AWS_DEFAULT_REGION=us-east-1
 unset AWS_SESSION_TOKEN AWS_ENDPOINT_URL AWS_ENDPOINT_URL_S3 AWS_ENDPOINT_URL_DYNAMODB \
   AWS_ENDPOINT_URL_DYNAMODB_STREAMS AWS_MAX_ATTEMPTS AWS_PROFILE
-server_pids=()
 server_work=$(mktemp -d)
 trap 'stop_all_servers' EXIT
 
+# alive PID: running, and not a zombie that its new parent has yet to reap.
+alive() {
+  local state
+  state=$(awk '{ print $3 }' "/proc/$1/stat" 2> /dev/null) && [ -n "$state" ] && [ "$state" != Z ]
+}
+
+# stop PID: asks the process to end, and ends it after 5 seconds.
+stop() {
+  kill "$1" 2> /dev/null || return 0
+  for _ in $(seq 1 100); do
+    alive "$1" || return 0
+    sleep 0.05
+  done
+  kill -9 "$1" 2> /dev/null
+}
+
+# Servers start in command substitutions, so their ids are kept in files.
 stop_all_servers() {
-  [ -n "${AWSCTL_PID:-}" ] && kill "$AWSCTL_PID" 2> /dev/null
-  for pid in "${server_pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${server_pids[@]}"; do wait "$pid" 2>/dev/null; done
+  [ -n "${AWSCTL_PID:-}" ] && stop "$AWSCTL_PID"
+  local file
+  for file in "$server_work"/*.pid; do
+    [ -e "$file" ] && stop "$(cat "$file")"
+  done
   rm -rf "$server_work"
 }
 
@@ -31,7 +49,7 @@ free_port() {
 wait_for() {
   for _ in $(seq 1 200); do
     curl -s -o /dev/null "$1" && return 0
-    kill -0 "$2" 2>/dev/null || return 1
+    alive "$2" || return 1
     sleep 0.05
   done
   return 1
@@ -43,7 +61,6 @@ launch() {
   shift 2
   "$@" > "$server_work/$name-$port.log" 2>&1 &
   local pid=$!
-  server_pids+=("$pid")
   echo "$pid" > "$server_work/$port.pid"
   if ! wait_for "http://127.0.0.1:$port/" "$pid"; then
     echo "cannot start $name: $(tail -n 3 "$server_work/$name-$port.log")" >&2
@@ -87,25 +104,27 @@ start_proxy() {
 
 stop_server() {  # stop_server URL
   local port=${1##*:}
-  local pid
-  pid=$(cat "$server_work/$port.pid")
-  kill "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 0
+  stop "$(cat "$server_work/$port.pid")"
+  rm -f "$server_work/$port.pid"
 }
 
 # Setup and inspection through boto3 (see awsctl.py), by one Python process
 # that serves the whole test.
 coproc AWSCTL { python3 "$servers_dir/awsctl.py" serve; }
+# Plain descriptors, which subshells keep (a coprocess's own do not).
+exec 7>&"${AWSCTL[1]}" 8<&"${AWSCTL[0]}"
 awsctl() {
-  printf '%q ' "$@" >&"${AWSCTL[1]}"
-  echo >&"${AWSCTL[1]}"
-  local line
-  while IFS= read -r line <&"${AWSCTL[0]}"; do
-    if [[ $line == "__done__ "* ]]; then return "${line#__done__ }"; fi
-    printf '%s\n' "$line"
-  done
-  return 1
+  # One command at a time, also from checks that run side by side.
+  (
+    flock 9
+    printf '%q ' "$@" >&7
+    echo >&7
+    while IFS= read -r line <&8; do
+      if [[ $line == "__done__ "* ]]; then exit "${line#__done__ }"; fi
+      printf '%s\n' "$line"
+    done
+    exit 1
+  ) 9> "$server_work/awsctl.lock"
 }
 
 # with_servers COMMAND...: runs COMMAND with moto_server and s3rver started,

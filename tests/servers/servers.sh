@@ -7,6 +7,9 @@
 #                    the fault-injecting proxy in front of URL
 # Each prints the server's URL; stop_server URL stops one early.
 servers_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# dynalite and s3rver, as npm ci installed them (a copy of the tree, such as a
+# mutation run's, may point at the checkout's).
+node_modules=${CLOUDDB_TEST_NODE_MODULES:-$servers_dir/node_modules}
 # The credentials that s3rver knows; the other servers take any. Endpoints
 # come from each test's command line only.
 export AWS_ACCESS_KEY_ID=S3RVER AWS_SECRET_ACCESS_KEY=S3RVER AWS_REGION=us-east-1 AWS_DEFAULT_REGION=us-east-1
@@ -78,7 +81,7 @@ start_moto() {
 start_dynalite() {
   local port
   port=$(free_port)
-  launch dynalite "$port" node "$servers_dir/node_modules/dynalite/cli.js" --port "$port" \
+  launch dynalite "$port" node "$node_modules/dynalite/cli.js" --port "$port" \
     --host 127.0.0.1 --createTableMs 0 --deleteTableMs 0 --updateTableMs 0
 }
 
@@ -86,7 +89,7 @@ start_s3rver() {
   local port
   port=$(free_port)
   mkdir -p "$server_work/s3rver-$port"
-  launch s3rver "$port" node "$servers_dir/node_modules/s3rver/bin/s3rver.js" \
+  launch s3rver "$port" node "$node_modules/s3rver/bin/s3rver.js" \
     --address 127.0.0.1 --port "$port" --silent --directory "$server_work/s3rver-$port"
 }
 

@@ -11,7 +11,7 @@ TEST_JOBS ?= $(shell echo $$(( $$(nproc) * 2 )))
 SANITIZER_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:abort_on_error=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test sanitize tsan fuzz bench bench-table demo package format clean
+.PHONY: all deps build test sanitize tsan fuzz bench bench-table mutants demo package format clean
 
 all: build
 
@@ -46,6 +46,12 @@ bench: build
 BENCH_RUNS ?= 5
 bench-table: build
 	bash scripts/table-bench.sh $(BUILD_DIR) $(BENCH_RUNS)
+
+# How many small faults the tests catch, per file (takes hours: every
+# mutant is a rebuild and a test run). MUTANT_GROUPS: pipe, library, tools.
+MUTANT_GROUPS ?= pipe library tools
+mutants: deps
+	bash scripts/mutants.sh $(MUTANT_GROUPS)
 
 # Debian packages libclouddb0 (plug-in and host stand-in) and libclouddb-dev
 # in $(BUILD_DIR).

@@ -7,19 +7,7 @@ set -uo pipefail
 mover=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-passed=0
-
-check() {  # check NAME COMMAND...
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $name"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 
 source=$work/source
 "$(dirname "$0")/make_dump.sh" "$source"
@@ -89,5 +77,4 @@ check "zero buffer" usage_error backup "$source" "$work/b" --buffer 0
 check "missing source" usage_error backup "$work/nowhere" "$work/b"
 check "second backup into a bucket" usage_error backup "$source" "$work/bucket-0-7"
 
-echo "$passed passed, $failures failed"
-[ $failures -eq 0 ]
+report

@@ -8,9 +8,7 @@ set -uo pipefail
 mover=$1
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/servers/servers.sh"
-source "$here/checks.sh"
-work=$server_work/s3
-mkdir -p "$work"
+work=$server_work
 
 moto_server=$(start_moto) && s3rver=$(start_s3rver) || exit 1
 awsctl s3-mb "$moto_server" backups && awsctl s3-mb "$s3rver" backups || exit 1

@@ -11,9 +11,7 @@ set -uo pipefail
 mover=$1
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/servers/servers.sh"
-source "$here/checks.sh"
-work=$server_work/stream
-mkdir -p "$work"
+work=$server_work
 
 moto=$(start_moto) || exit 1
 small=(--limit 2048 --buffer 1024)

@@ -9,9 +9,7 @@ set -uo pipefail
 mover=$1
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/servers/servers.sh"
-source "$here/checks.sh"
-work=$server_work/table
-mkdir -p "$work"
+work=$server_work
 
 moto=$(start_moto) && dynalite=$(start_dynalite) || exit 1
 faults=$(start_proxy "$dynalite" 0.2 throttle,error,reset,slow) || exit 1

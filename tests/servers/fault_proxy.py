@@ -33,6 +33,25 @@ import threading
 import time
 import urllib.parse
 
+# The answer of each fault kind, as each service words it.
+FAULTS = {
+    ("throttle", "dynamodb"): (
+        400, "application/x-amz-json-1.0",
+        '{"__type":"com.amazonaws.dynamodb.v20120810#ThrottlingException",'
+        '"message":"Rate of requests exceeds the allowed throughput."}'),
+    ("throttle", "s3"): (
+        503, "application/xml",
+        "<Error><Code>SlowDown</Code><Message>Please reduce your request rate.</Message></Error>"),
+    ("error", "dynamodb"): (
+        500, "application/x-amz-json-1.0",
+        '{"__type":"com.amazonaws.dynamodb.v20120810#InternalServerError",'
+        '"message":"Internal server error"}'),
+    ("error", "s3"): (
+        500, "application/xml",
+        "<Error><Code>InternalError</Code><Message>We encountered an internal error. "
+        "Please try again.</Message></Error>"),
+}
+
 HOP_BY_HOP = {"connection", "keep-alive", "transfer-encoding", "te", "trailer", "upgrade",
               "proxy-connection", "expect"}
 
@@ -188,27 +207,14 @@ def main():
             self.wfile.write(data)
 
         def fail(self, kind):
-            dynamodb = "X-Amz-Target" in self.headers
-            if kind == "throttle" and dynamodb:
-                self.answer(400, "application/x-amz-json-1.0",
-                            '{"__type":"com.amazonaws.dynamodb.v20120810#ThrottlingException",'
-                            '"message":"Rate of requests exceeds the allowed throughput."}')
-            elif kind == "throttle":
-                self.answer(503, "application/xml",
-                            "<Error><Code>SlowDown</Code><Message>Please reduce your request rate."
-                            "</Message></Error>")
-            elif kind == "error" and dynamodb:
-                self.answer(500, "application/x-amz-json-1.0",
-                            '{"__type":"com.amazonaws.dynamodb.v20120810#InternalServerError",'
-                            '"message":"Internal server error"}')
-            elif kind == "error":
-                self.answer(500, "application/xml",
-                            "<Error><Code>InternalError</Code><Message>We encountered an internal "
-                            "error. Please try again.</Message></Error>")
-            else:  # reset
+            if kind == "reset":
                 self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                            struct.pack("ii", 1, 0))
                 self.close_connection = True
+                return
+            service = "dynamodb" if "X-Amz-Target" in self.headers else "s3"
+            status, content_type, body = FAULTS[kind, service]
+            self.answer(status, content_type, body)
 
         def forward(self):
             length = int(self.headers.get("Content-Length", 0))

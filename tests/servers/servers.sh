@@ -1,5 +1,6 @@
-# Sourced by the tests that need AWS-API servers: starts local servers on
-# free ports and stops them when the test's shell exits.
+# Sourced by the tests that need AWS-API servers (it brings checks.sh too):
+# starts local servers on free ports and stops them when the test's shell
+# exits.
 #   start_moto       S3, DynamoDB and DynamoDB Streams (moto_server)
 #   start_dynalite   DynamoDB on LevelDB (npm package, installed by npm ci)
 #   start_s3rver     S3 that checks signing headers (npm package)
@@ -7,6 +8,7 @@
 #                    the fault-injecting proxy in front of URL
 # Each prints the server's URL; stop_server URL stops one early.
 servers_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$servers_dir/../checks.sh"
 # dynalite and s3rver, as npm ci installed them (a copy of the tree, such as a
 # mutation run's, may point at the checkout's).
 node_modules=${CLOUDDB_TEST_NODE_MODULES:-$servers_dir/node_modules}

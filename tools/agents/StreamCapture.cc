@@ -18,18 +18,6 @@ constexpr int kRecordsPerPage = 1000;
 // A page of records parses into a few of these.
 constexpr size_t kPageChunkBytes = size_t{1} << 20;
 
-// A JSON writer's output straight into a std::string.
-class StringStream {
- public:
-  using Ch = char;
-  explicit StringStream(std::string& text) : text_(text) {}
-  void Put(char c) { text_.push_back(c); }
-  void Flush() {}
-
- private:
-  std::string& text_;
-};
-
 std::time_t serviceTime(const cloud::Response& response) {
   return response.date != 0 ? response.date : std::time(nullptr);
 }
@@ -217,9 +205,7 @@ bool StreamReader::produce(OrbOutput& out, std::string& error) {
       }
       line_.assign("{\"Shard\":" + std::to_string(shard_) +
                    ",\"ShardId\":" + jsonString(state_.shards[shard_]) + ",\"Record\":");
-      StringStream stream(line_);
-      rapidjson::Writer<StringStream> writer(stream);
-      record.Accept(writer);
+      cloud::appendJson(record, line_);
       line_.append("}\n");
       if (!out.putString(line_)) {
         error = "cannot hand over a record of shard " + state_.shards[shard_];
@@ -241,19 +227,6 @@ bool StreamReader::produce(OrbOutput& out, std::string& error) {
     if (!fetch(error)) return false;
   }
   return true;
-}
-
-StreamOutput::StreamOutput(OrbEnvironment& environment, const cloud::DynamoClient& streams,
-                           StreamState state, const std::string& restart)
-    : OrbBufferedOutput("stream", environment), reader_(streams, std::move(state), restart) {}
-
-bool StreamOutput::initializeBackup() { return true; }
-
-bool StreamOutput::startBackup(bool) {
-  std::string error;
-  if (reader_.produce(*this, error)) return true;
-  environment.setFailure(error);
-  return false;
 }
 
 }  // namespace mover

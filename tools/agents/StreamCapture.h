@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "agent/OrbEnvironment.h"
+#include "tools/agents/PipeOutput.h"
 #include "tools/agents/TableSchema.h"
 #include "tools/cloud/DynamoClient.h"
 
@@ -86,17 +87,7 @@ class StreamReader {
 };
 
 // The stream as a backup stream of the pipe.
-class StreamOutput : public OrbBufferedOutput {
- public:
-  StreamOutput(OrbEnvironment& environment, const cloud::DynamoClient& streams, StreamState state,
-               const std::string& restart);
-
-  bool initializeBackup() override;
-  bool startBackup(bool firstCall) override;
-
- private:
-  StreamReader reader_;
-};
+using StreamOutput = PipeOutput<StreamReader>;
 
 }  // namespace mover
 

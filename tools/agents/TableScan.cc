@@ -3,25 +3,8 @@
 #include "tools/agents/TableSchema.h"
 
 namespace mover {
-namespace {
 
 using rapidjson::Value;
-
-// A JSON writer's output straight into a std::string.
-class StringStream {
- public:
-  using Ch = char;
-  explicit StringStream(std::string& text) : text_(text) {}
-  void Put(char c) { text_.push_back(c); }
-  void Flush() {}
-
- private:
-  std::string& text_;
-};
-
-using LineWriter = rapidjson::Writer<StringStream>;
-
-}  // namespace
 
 // A 1 MB Scan page parses into a few of these.
 constexpr size_t kPageChunkBytes = size_t{1} << 20;
@@ -56,8 +39,8 @@ bool SegmentScanner::fetch(std::string& error) {
 
 bool SegmentScanner::keyOf(const Value& item, std::string& key, std::string& error) const {
   key.clear();
-  StringStream stream(key);
-  LineWriter writer(stream);
+  cloud::JsonStringStream stream(key);
+  cloud::JsonStringWriter writer(stream);
   writer.StartObject();
   for (const std::string& name : segment_.keyNames) {
     const auto attribute = item.FindMember(name.c_str());
@@ -90,9 +73,7 @@ bool SegmentScanner::produce(OrbOutput& out, std::string& error) {
       return false;
     }
     line_.assign("{\"Item\":");
-    StringStream stream(line_);
-    LineWriter writer(stream);
-    item.Accept(writer);
+    cloud::appendJson(item, line_);
     line_.append("}\n");
     if (!out.putString(line_)) {
       error = "cannot hand over an item of segment " + std::to_string(segment_.segment);
@@ -102,20 +83,6 @@ bool SegmentScanner::produce(OrbOutput& out, std::string& error) {
     ++items_;
   }
   return true;
-}
-
-TableScanOutput::TableScanOutput(OrbEnvironment& environment, const cloud::DynamoClient& client,
-                                 ScanSegment segment)
-    : OrbBufferedOutput("segment-" + std::to_string(segment.segment), environment),
-      scanner_(client, std::move(segment)) {}
-
-bool TableScanOutput::initializeBackup() { return true; }
-
-bool TableScanOutput::startBackup(bool) {
-  std::string error;
-  if (scanner_.produce(*this, error)) return true;
-  environment.setFailure(error);
-  return false;
 }
 
 }  // namespace mover

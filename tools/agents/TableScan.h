@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "agent/OrbEnvironment.h"
+#include "tools/agents/PipeOutput.h"
 #include "tools/cloud/DynamoClient.h"
 
 namespace mover {
@@ -61,19 +62,7 @@ class SegmentScanner {
 };
 
 // One segment as a backup stream of the pipe.
-class TableScanOutput : public OrbBufferedOutput {
- public:
-  TableScanOutput(OrbEnvironment& environment, const cloud::DynamoClient& client,
-                  ScanSegment segment);
-
-  bool initializeBackup() override;
-  bool startBackup(bool firstCall) override;
-
-  const SegmentScanner& scanner() const { return scanner_; }
-
- private:
-  SegmentScanner scanner_;
-};
+using TableScanOutput = PipeOutput<SegmentScanner>;
 
 }  // namespace mover
 

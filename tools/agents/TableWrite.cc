@@ -14,17 +14,8 @@ namespace {
 
 constexpr size_t kBatchRequests = 25;
 constexpr int kUnprocessedAttempts = 30;
-constexpr int kBackoffBaseMs = 50;
-constexpr int kBackoffCapMs = 5000;
 
 const char kItemPrefix[] = "{\"Item\":";
-
-void backOff(int attempt) {
-  thread_local std::mt19937 random(std::random_device{}());
-  std::uniform_int_distribution<int> jitter(
-      0, std::min(kBackoffCapMs, kBackoffBaseMs << std::min(attempt, 16)));
-  std::this_thread::sleep_for(std::chrono::milliseconds(jitter(random)));
-}
 
 }  // namespace
 
@@ -67,7 +58,7 @@ bool BatchWriter::flush(std::string& error) {
               " unprocessed after " + std::to_string(kUnprocessedAttempts) + " attempts";
       return false;
     }
-    if (attempt > 1) backOff(attempt - 1);
+    if (attempt > 1) cloud::backOff(attempt - 1);
     std::string body = "{\"RequestItems\":{" + table + ":[";
     for (size_t i = 0; i < requests_.size(); ++i) body += (i == 0 ? "" : ",") + requests_[i];
     body += "]}}";

@@ -91,14 +91,14 @@ std::string between(const std::string& text, const std::string& open, const std:
   return text.substr(start + open.size(), end - start - open.size());
 }
 
-void sleepBeforeAttempt(int attempt) {
+}  // namespace
+
+void backOff(int attempt) {
   thread_local std::mt19937 random(std::random_device{}());
   const int ceiling = std::min(kBackoffCapMs, kBackoffBaseMs << std::min(attempt, 16));
   std::uniform_int_distribution<int> jitter(0, ceiling);
   std::this_thread::sleep_for(std::chrono::milliseconds(jitter(random)));
 }
-
-}  // namespace
 
 bool isRetryable(long status, const std::string& code) {
   static const char* const kThrottling[] = {"ThrottlingException",
@@ -199,7 +199,7 @@ bool AwsClient::send(const Request& request, Response& response, std::string& er
               " (after " + std::to_string(attempt) + " attempts)";
       return false;
     }
-    sleepBeforeAttempt(attempt);
+    backOff(attempt);
   }
 }
 

@@ -51,6 +51,10 @@ struct Response {
 // Whether a failed answer is worth another attempt.
 bool isRetryable(long status, const std::string& errorCode);
 
+// Sleeps before attempt + 1: exponential backoff (50 ms doubling, at most 5
+// s) with full jitter.
+void backOff(int attempt);
+
 // The service's error code and message in an error body, JSON or XML.
 void parseError(long status, const std::string& body, std::string& code, std::string& message);
 

@@ -29,6 +29,12 @@ bool DynamoClient::call(const char* operation, const std::string& request,
   return call(operation, request, answer, response, error);
 }
 
+void appendJson(const rapidjson::Value& value, std::string& text) {
+  JsonStringStream stream(text);
+  JsonStringWriter writer(stream);
+  value.Accept(writer);
+}
+
 std::string toJson(const rapidjson::Value& value) {
   rapidjson::StringBuffer buffer;
   JsonWriter writer(buffer);

@@ -40,8 +40,24 @@ class DynamoClient {
   std::string targetPrefix_;
 };
 
+// A JSON writer's output straight into a std::string.
+class JsonStringStream {
+ public:
+  using Ch = char;
+  explicit JsonStringStream(std::string& text) : text_(text) {}
+  void Put(char c) { text_.push_back(c); }
+  void Flush() {}
+
+ private:
+  std::string& text_;
+};
+
+using JsonStringWriter = rapidjson::Writer<JsonStringStream>;
+
 // The JSON text of value.
 std::string toJson(const rapidjson::Value& value);
+// Appends the JSON text of value to text.
+void appendJson(const rapidjson::Value& value, std::string& text);
 
 // Reading answers: a member of an object, or nullptr (also when value is not
 // an object); a member's string, or empty; a member's unsigned number, or 0.

@@ -30,14 +30,6 @@ void writeFile(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string base64Of(std::mt19937& random, size_t bytes) {
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  for (size_t i = 0; i < (bytes + 2) / 3 * 4; ++i) text += kAlphabet[random() % 64];
-  return text;
-}
-
 // One item in DynamoDB's attribute-value JSON.
 std::string itemJson(std::mt19937& random, int index) {
   static const char* const kNames[] = {"Ada", "Grace", "Edsger", "Barbara", "Donald", "Frances"};
@@ -47,7 +39,7 @@ std::string itemJson(std::mt19937& random, int index) {
   item << R"({"pk":{"S":")" << key << R"("},"sk":{"N":")" << 1700000000 + index * 7 << R"("},)"
        << R"("name":{"S":")" << kNames[random() % 6] << " \\\"" << index << R"(\""},)"
        << R"("score":{"N":")" << random() % 100000 / 100.0 << R"("},)"
-       << R"("avatar":{"B":")" << base64Of(random, 24 + random() % 48) << R"("},)"
+       << R"("avatar":{"B":")" << randomBase64(random, 24 + random() % 48) << R"("},)"
        << R"("address":{"M":{"city":{"S":"Zürich"},"zip":{"N":")" << 8000 + random() % 100
        << R"("}}},"tags":{"L":[{"S":"a"},{"N":")" << index % 10 << R"("},{"BOOL":true}]}})";
   return item.str();
@@ -119,6 +111,14 @@ bool sameDump(const fs::path& source, const fs::path& restored, size_t& keys, st
 double mebibytes(uint64_t bytes) { return bytes / 1048576.0; }
 
 }  // namespace
+
+std::string randomBase64(std::mt19937& random, size_t bytes) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (size_t i = 0; i < (bytes + 2) / 3 * 4; ++i) text += kAlphabet[random() % 64];
+  return text;
+}
 
 int runDemo(const DemoOptions& options) {
   return options.dumpDirectory ? runDumpDemo(options) : runTableDemo(options);

@@ -7,6 +7,7 @@
 #ifndef CLOUDDB_TOOLS_MOVER_DEMO_H_
 #define CLOUDDB_TOOLS_MOVER_DEMO_H_
 
+#include <random>
 #include <string>
 
 namespace mover {
@@ -18,6 +19,9 @@ struct DemoOptions {
   bool dumpDirectory = false;
   std::string endpoint;  // a server to use instead of starting one
 };
+
+// Base64 text of as many random bytes (the generated items' binary values).
+std::string randomBase64(std::mt19937& random, size_t bytes);
 
 // The demo that options choose; 0 when the restore is identical.
 int runDemo(const DemoOptions& options);

@@ -32,16 +32,6 @@ std::string cloudFileName(size_t index) {
   return name;
 }
 
-class Stopwatch {
- public:
-  double seconds() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  }
-
- private:
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
-
 // XXH3 over the bytes of one cloud file.
 class Checksum {
  public:
@@ -140,20 +130,6 @@ bool writeCloudFile(MXBaseRemoteFile& driver, Bucket& bucket, const CloudFileEnt
   return true;
 }
 
-// Moves the restored files from the staging folder into the target.
-bool publish(const std::string& staging, const std::string& target, std::string& error) {
-  std::error_code code;
-  for (const auto& entry : fs::directory_iterator(staging)) {
-    fs::rename(entry.path(), fs::path(target) / entry.path().filename(), code);
-    if (code) {
-      error = "cannot move " + entry.path().string() + " into " + target + ": " + code.message();
-      return false;
-    }
-  }
-  fs::remove(staging, code);
-  return true;
-}
-
 }  // namespace
 
 void crashPoint(const char* event, const std::string& scope) {
@@ -184,6 +160,19 @@ void Progress::add(uint64_t bytes, size_t cloudFiles) {
   const double mebibytes = total / 1048576.0;
   std::fprintf(stderr, "\r%s: %.1f MiB, %zu cloud files, %.1f MiB/s   ", verb_, mebibytes, files,
                now > 0 ? mebibytes * 1e9 / now : 0.0);
+}
+
+bool publish(const std::string& staging, const std::string& target, std::string& error) {
+  std::error_code code;
+  for (const auto& entry : fs::directory_iterator(staging)) {
+    fs::rename(entry.path(), fs::path(target) / entry.path().filename(), code);
+    if (code) {
+      error = "cannot move " + entry.path().string() + " into " + target + ": " + code.message();
+      return false;
+    }
+  }
+  fs::remove(staging, code);
+  return true;
 }
 
 bool inParallel(int count, const std::function<bool(int, std::string&)>& work, std::string& error) {

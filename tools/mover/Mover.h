@@ -107,6 +107,20 @@ bool prepareBackup(Bucket& bucket, bool resume, Manifest& manifest, std::string&
 // A complete backup's manifest, verified.
 bool prepareRestore(Bucket& bucket, Manifest& manifest, std::string& error);
 
+// Moves the files of a restore's staging folder into target and removes
+// the folder.
+bool publish(const std::string& staging, const std::string& target, std::string& error);
+
+class Stopwatch {
+ public:
+  double seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
 // Runs work(0) ... work(count - 1) on threads of their own and waits for
 // them; false with the first failure's message.
 bool inParallel(int count, const std::function<bool(int, std::string&)>& work, std::string& error);

@@ -23,10 +23,6 @@ const char kDescriptionName[] = "description.json";
 const char kStreamName[] = "stream";
 const char kStagingName[] = ".clouddb-restore-partial";
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 std::string segmentName(int segment) { return "segment-" + std::to_string(segment); }
 
 // The clients of one command: DynamoDB, and DynamoDB Streams.
@@ -59,6 +55,18 @@ void chooseStream(const TableOptions& options, TableMetadata& metadata) {
                  metadata.table.c_str(), metadata.streamViewType.c_str());
   }
   if (options.noStream || !newImages) metadata.stream = StreamState();
+}
+
+// The table and the position of its stream, at the start of a backup or a
+// dump.
+bool describeForBackup(const Clients& clients, const TableOptions& options, TableMetadata& metadata,
+                       std::string& error) {
+  bool missing = false;
+  if (!describeTable(*clients.table, options.table, metadata, missing, error)) return false;
+  metadata.segments = options.segments;
+  chooseStream(options, metadata);
+  return metadata.stream.arn.empty() ||
+         takeStreamPosition(*clients.streams, metadata.stream, error);
 }
 
 // The agent writes its metadata and description through its environment.
@@ -106,17 +114,9 @@ bool startBackup(Bucket& bucket, const TableOptions& options, const Clients& cli
   }
   if (!missing) return false;
   Manifest other;
-  if (!prepareBackup(bucket, false, other, error) ||
-      !describeTable(*clients.table, options.table, metadata, missing, error)) {
-    return false;
-  }
-  metadata.segments = options.segments;
-  chooseStream(options, metadata);
-  if (!metadata.stream.arn.empty() &&
-      !takeStreamPosition(*clients.streams, metadata.stream, error)) {
-    return false;
-  }
-  return storeTableFiles(bucket, metadata, true, error);
+  return prepareBackup(bucket, false, other, error) &&
+         describeForBackup(clients, options, metadata, error) &&
+         storeTableFiles(bucket, metadata, true, error);
 }
 
 // Backs up one stream of the table (a segment, or the stream records).
@@ -149,7 +149,7 @@ bool backupSegments(Bucket& bucket, const TableOptions& options, const Clients& 
       [&](int segment, std::string& failure) {
         auto agent = [&](OrbEnvironment& environment, const std::string& resumeFrom) {
           return std::make_shared<TableScanOutput>(
-              environment, *clients.table,
+              segmentName(segment), environment, *clients.table,
               ScanSegment{metadata.table, metadata.keyNames, segment, metadata.segments,
                           resumeFrom});
         };
@@ -178,8 +178,8 @@ bool backupStreamRecords(Bucket& bucket, const TableOptions& options, const Clie
   Manifest manifest;
   StreamResult stream;
   auto agent = [&](OrbEnvironment& environment, const std::string& resumeFrom) {
-    return std::make_shared<StreamOutput>(environment, *clients.streams, metadata.stream,
-                                          resumeFrom);
+    return std::make_shared<StreamOutput>(kStreamName, environment, *clients.streams,
+                                          metadata.stream, resumeFrom);
   };
   const bool ok = backupPart(bucket, kStreamName, options, agent, manifest, stream, error);
   result.cloudFiles += stream.cloudFiles;
@@ -355,15 +355,7 @@ bool restoreIntoDirectory(Bucket& bucket, const TableMetadata& metadata,
     }
   }
   files.clear();
-  for (const auto& entry : fs::directory_iterator(staging)) {
-    fs::rename(entry.path(), fs::path(options.location) / entry.path().filename(), code);
-    if (code) {
-      error = "cannot move " + entry.path().string() + " into " + options.location;
-      return false;
-    }
-  }
-  fs::remove(staging, code);
-  return true;
+  return publish(staging.string(), options.location, error);
 }
 
 }  // namespace
@@ -385,7 +377,7 @@ bool holdsTableBackup(const std::string& location, const cloud::ConfigOverrides&
 }
 
 bool runTableBackup(const TableOptions& options, TableResult& result, std::string& error) {
-  const auto start = std::chrono::steady_clock::now();
+  const Stopwatch stopwatch;
   Clients clients;
   TableMetadata metadata;
   if (!checkLimit(options.location, options.stream.limit, error) ||
@@ -404,25 +396,18 @@ bool runTableBackup(const TableOptions& options, TableResult& result, std::strin
   result.segments = metadata.segments;
   result.items = metadata.items;
   result.consistency = metadata.consistency();
-  result.seconds = secondsSince(start);
+  result.seconds = stopwatch.seconds();
   if (result.stopped) return true;
   metadata.complete = true;
   return storeTableFiles(*bucket, metadata, false, error);
 }
 
 bool runTableDump(const TableOptions& options, TableResult& result, std::string& error) {
-  const auto start = std::chrono::steady_clock::now();
+  const Stopwatch stopwatch;
   Clients clients;
   TableMetadata metadata;
-  bool missing = false;
   if (!clients.open(options.cloud, error) ||
-      !describeTable(*clients.table, options.table, metadata, missing, error)) {
-    return false;
-  }
-  metadata.segments = options.segments;
-  chooseStream(options, metadata);
-  if (!metadata.stream.arn.empty() &&
-      !takeStreamPosition(*clients.streams, metadata.stream, error)) {
+      !describeForBackup(clients, options, metadata, error)) {
     return false;
   }
   std::error_code code;
@@ -465,13 +450,13 @@ bool runTableDump(const TableOptions& options, TableResult& result, std::string&
   result.items = metadata.items;
   result.segments = metadata.segments;
   result.consistency = metadata.consistency();
-  result.seconds = secondsSince(start);
+  result.seconds = stopwatch.seconds();
   return true;
 }
 
 bool runTableRestore(const std::string& location, const TableOptions& options, TableResult& result,
                      std::string& error) {
-  const auto start = std::chrono::steady_clock::now();
+  const Stopwatch stopwatch;
   std::unique_ptr<Bucket> bucket = openBucket(location, options.cloud, error);
   TableMetadata metadata;
   bool missing = false;
@@ -494,7 +479,7 @@ bool runTableRestore(const std::string& location, const TableOptions& options, T
   const bool ok = options.table.empty()
                       ? restoreIntoDirectory(*bucket, metadata, options, result, error)
                       : restoreIntoTable(*bucket, metadata, options, result, error);
-  result.seconds = secondsSince(start);
+  result.seconds = stopwatch.seconds();
   return ok;
 }
 

@@ -38,14 +38,6 @@ const char kDefinition[] =
     R"({"AttributeName":"score","KeyType":"RANGE"}],"Projection":{"ProjectionType":"KEYS_ONLY"}}],)"
     R"("StreamSpecification":{"StreamEnabled":true,"StreamViewType":"NEW_AND_OLD_IMAGES"}})";
 
-std::string base64(std::mt19937& random, size_t bytes) {
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  for (size_t i = 0; i < bytes / 3 * 4; ++i) text += kAlphabet[random() % 64];
-  return text;
-}
-
 // One item with every attribute type: S, N, B, SS, NS, BS, M, L, BOOL, NULL.
 std::string demoItem(std::mt19937& random, int index) {
   static const char* const kNames[] = {"Ada", "Grace", "Edsger", "Barbara", "Donald", "Frances"};
@@ -56,7 +48,7 @@ std::string demoItem(std::mt19937& random, int index) {
          R"("name":{"S":")" + kNames[random() % 6] + R"( \"Grüße\" )" + n + R"("},)" +
          R"("score":{"N":")" + std::to_string(random() % 100000 / 100.0) + R"("},)" +
          R"("category":{"S":"c)" + std::to_string(index % 7) + R"("},)" + R"("avatar":{"B":")" +
-         base64(random, 24 + random() % 48) + R"("},)" + R"("tags":{"SS":["t)" + n +
+         randomBase64(random, 24 + random() % 48) + R"("},)" + R"("tags":{"SS":["t)" + n +
          R"(","new","α"]},"ratings":{"NS":["1","2.5","-)" + n + R"("]},)" +
          R"("thumbs":{"BS":["AAE=","/w=="]},)" +
          R"("address":{"M":{"city":{"S":"Zürich"},"zip":{"N":"80)" + std::to_string(index % 100) +

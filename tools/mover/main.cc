@@ -27,6 +27,12 @@ int fail(const std::string& error) {
   return 1;
 }
 
+// The exit status of a backup stopped early (--stop-after).
+int stopped(size_t cloudFiles) {
+  std::fprintf(stderr, "clouddb-mover: stopped after %zu cloud files\n", cloudFiles);
+  return 3;
+}
+
 // Files that are not dump files are not backed up; say so.
 void warnAboutOtherFiles(const std::string& directory) {
   mover::FileIdentity identity;
@@ -73,10 +79,7 @@ int backupDirectory(mover::BackupOptions& backup) {
   mover::TransferResult result;
   std::string error;
   if (!mover::runBackup(backup, result, error)) return fail(error);
-  if (result.stopped) {
-    std::fprintf(stderr, "clouddb-mover: stopped after %zu cloud files\n", result.cloudFiles);
-    return 3;
-  }
+  if (result.stopped) return stopped(result.cloudFiles);
   std::printf("backed up %llu bytes of dump files in %zu cloud files\n",
               static_cast<unsigned long long>(result.contentBytes), result.cloudFiles);
   return 0;
@@ -99,10 +102,7 @@ int backupTable(mover::TableOptions& options) {
   mover::TableResult result;
   std::string error;
   if (!mover::runTableBackup(options, result, error)) return fail(error);
-  if (result.stopped) {
-    std::fprintf(stderr, "clouddb-mover: stopped after %zu cloud files\n", result.cloudFiles);
-    return 3;
-  }
+  if (result.stopped) return stopped(result.cloudFiles);
   std::printf(
       "backed up %llu items and %llu stream records of %s in %d segments, %zu cloud "
       "files, %.2f MiB; %s\n",

@@ -7,7 +7,8 @@
 #   table agent, a sample of $TOOL_SITES sites (default 160).
 # Prints each group's kill rate per file and its surviving mutants. The
 # library's groups leave out the tests against local servers (they add
-# nothing there but time; a mutant they would kill counts as surviving).
+# nothing there but time; a mutant they would kill counts as surviving), and
+# give each test 20 seconds, since a mutant of the pipe often loops forever.
 # Usage: scripts/mutants.sh [pipe|library|tools]...   (default: all three)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -19,10 +20,10 @@ servers='InstalledLibraryConsumer|ToolUnits|MoverOnS3|MoverWithTables|MoverUnder
 for group in "${@:-pipe library tools}"; do
   case $group in
     pipe)
-      "$mutants" --max 200 --exclude "$servers" agent/OrbBufferedOutput.cc \
+      "$mutants" --max 200 --timeout 20 --exclude "$servers" agent/OrbBufferedOutput.cc \
         agent/OrbBufferedInput.cc remotefile/CloudDatabaseRemoteFile.cc ;;
     library)
-      "$mutants" --max 200 --exclude "$servers" util/CloudDBUtil.cc agent/OrbFileStreams.cc \
+      "$mutants" --max 200 --timeout 20 --exclude "$servers" util/CloudDBUtil.cc agent/OrbFileStreams.cc \
         agent/OrbInterfaces.cc agent/OrbPrototypeEnvironment.cc agent/OrbLoggingEnvironment.cc ;;
     tools)
       "$mutants" --max "${TOOL_SITES:-160}" tools/mover/Mover.cc tools/mover/Bucket.cc \

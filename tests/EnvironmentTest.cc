@@ -209,6 +209,8 @@ TEST_F(FileStreamTest, OutputTruncatesAndWritesBytesUnchanged) {
   EXPECT_TRUE(out.putString("c"));
   EXPECT_TRUE(out.close(""));
   EXPECT_EQ(contents("f.txt"), bytes + "c");
+  EXPECT_FALSE(out.putString("after close"));
+  EXPECT_EQ(contents("f.txt"), bytes + "c");
 }
 
 TEST_F(FileStreamTest, InputCloseTellsWhetherTheEndWasReached) {
@@ -228,6 +230,7 @@ TEST_F(FileStreamTest, InputCloseTellsWhetherTheEndWasReached) {
     for (int i = 0; i < c.reads; ++i) in.getLine(line);
     EXPECT_FALSE(in.error());
     EXPECT_EQ(in.close(), c.closeResult) << c.content << " after " << c.reads;
+    EXPECT_FALSE(in.getLine(line));  // closed
   }
 }
 

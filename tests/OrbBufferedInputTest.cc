@@ -35,6 +35,7 @@ TEST_F(BufferedInputTest, ProcessesOneBufferLate) {
   EXPECT_EQ(input.lines, (std::vector<std::string>{"one", "two", "three"}));
   EXPECT_EQ(input.firstCalls, (std::vector<bool>{true, false, false}));
   EXPECT_EQ(input.initializeCalls, 1);
+  EXPECT_FALSE(input.error());
   EXPECT_TRUE(env.logged("deferredProcessBuffer",
                          "Removing 4 bytes from end of the last buffer in the chunk, size 7"));
   // The next chunk starts afresh without a second initialisation.

@@ -54,12 +54,15 @@ TEST_F(BufferedOutputTest, WorkedExampleSplitsAcrossTwoBuffers) {
   // The restart string became safe once its pending bytes were handed over.
   EXPECT_EQ(producer->safeAtStart, (std::vector<std::string>{"", "2"}));
   EXPECT_EQ(producer->firstCalls, (std::vector<bool>{true, false}));
+  EXPECT_TRUE(env.entries.empty());  // an ordinary split logs nothing
 
   Fill after = fill(10);
   EXPECT_TRUE(after.ok);
   EXPECT_EQ(after.bytes, "");
   EXPECT_FALSE(after.moreToCome);
   EXPECT_EQ(producer->startCalls, 2);
+  EXPECT_TRUE(producer->flush());
+  EXPECT_TRUE(producer->close("ignored"));
 }
 
 struct FillCase {
@@ -67,21 +70,35 @@ struct FillCase {
   std::vector<std::string> strings;
   size_t bufferSize;
   std::vector<std::string> fills;  // the last one returns moreToCome false
+  std::vector<std::string> safe;   // the safe restart string after each fill
   int startCalls;
 };
 
 TEST_F(BufferedOutputTest, FillSequences) {
+  // ScriptedProducer's restart string is the index of the next string.
   const std::string a35(35, 'a');
   const std::vector<FillCase> cases = {
-      {"exact fit", {"12345", "x"}, 5, {"12345", "x"}, 2},
-      {"one byte over", {"123456", "ab"}, 5, {"12345", "6ab"}, 2},
+      {"exact fit", {"12345", "x"}, 5, {"12345", "x"}, {"1", ""}, 2},
+      {"one byte over", {"123456", "ab"}, 5, {"12345", "6ab"}, {"", ""}, 2},
+      {"pending exactly one buffer",
+       {"abcdefghij", "x"},
+       5,
+       {"abcde", "fghij", "x"},
+       {"", "1", ""},
+       3},
       {"drains three and a half buffers",
        {a35, "b"},
        10,
        {a35.substr(0, 10), a35.substr(0, 10), a35.substr(0, 10), "aaaaab"},
+       {"", "", "", ""},
        2},
-      {"empty string list", {}, 4, {""}, 1},
-      {"single text larger than buffer", {"abcdefghij"}, 4, {"abcd", "efgh", "ij"}, 1},
+      {"empty string list", {}, 4, {""}, {""}, 1},
+      {"single text larger than buffer",
+       {"abcdefghij"},
+       4,
+       {"abcd", "efgh", "ij"},
+       {"", "", ""},
+       1},
   };
   for (const FillCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -91,6 +108,7 @@ TEST_F(BufferedOutputTest, FillSequences) {
       EXPECT_TRUE(f.ok);
       EXPECT_EQ(f.bytes, c.fills[i]);
       EXPECT_EQ(f.moreToCome, i + 1 < c.fills.size());
+      EXPECT_EQ(producer->getSafeRestartString(), c.safe[i]) << "after fill " << i;
     }
     EXPECT_EQ(producer->startCalls, c.startCalls);
   }
@@ -193,9 +211,17 @@ TEST_F(BufferedOutputTest, FailuresAreLoggedAndRetried) {
   producer->failStartAt = 1;
   EXPECT_FALSE(fill(4).ok);
   EXPECT_TRUE(env.logged("fillBuffer", "backup has failed"));
+  // Accounting that the producer left inconsistent fails the fill too.
+  producer->body = [](ScriptedProducer& p) {
+    p.remainingDataOffset = 99;
+    return true;
+  };
+  EXPECT_FALSE(fill(4).ok);
+  producer->body = nullptr;
+  producer->remainingDataOffset = 0;
   EXPECT_EQ(producer->initializeCalls, 2);
   EXPECT_EQ(fill(4).bytes, "a");
-  EXPECT_EQ(producer->firstCalls, (std::vector<bool>{true, false}));
+  EXPECT_EQ(producer->firstCalls, (std::vector<bool>{true, false, false}));
 }
 
 TEST_F(BufferedOutputTest, InconsistentOffsetIsAnInternalError) {

@@ -68,8 +68,10 @@ TEST_F(RemoteFileTest, UnwiredDriverRefusesEveryTransfer) {
   DebugLogCapture log;
   EXPECT_EQ(read(8), "!");
   expectError(3, "not initialized for reading");
+  EXPECT_TRUE(log.has("ReadFile", "not initialized for reading"));
   EXPECT_FALSE(write("x\n"));
   expectError(3, "not initialized for writing");
+  EXPECT_TRUE(log.has("WriteFile", "not initialized for writing"));
   EXPECT_FALSE(driver.OpenCloudFile("f"));
   expectError(1, "not properly initialized");
   EXPECT_TRUE(log.has("OpenCloudFile", "Opening cloud file: f"));
@@ -83,6 +85,12 @@ TEST_F(RemoteFileTest, UnwiredDriverRefusesEveryTransfer) {
   EXPECT_EQ(error.message(), "not properly initialized");
   EXPECT_TRUE(driver.CloseFile());
   EXPECT_EQ(driver.GetLastMMErrorCode().code(), 0);
+  // An empty write is a write; wiring one direction drops the other.
+  wireInput();
+  EXPECT_TRUE(write(""));
+  wireOutput({"x\n"});
+  EXPECT_FALSE(write("x\n"));
+  expectError(3, "not initialized for writing");
 }
 
 TEST_F(RemoteFileTest, FailuresCarryTheEnvironmentsReason) {
@@ -115,8 +123,10 @@ TEST_F(RemoteFileTest, FailuresCarryTheEnvironmentsReason) {
     EXPECT_TRUE(log.has(
         "WriteFile", c.failure.empty() ? c.expected : "processBuffer failed with: " + c.failure));
   }
+  DebugLogCapture log;
   EXPECT_FALSE(driver.WriteFile(nullptr, -1));
   expectError(5, "unable to process the buffer");
+  EXPECT_TRUE(log.has("WriteFile", "negative buffer size -1"));
 }
 
 TEST_F(RemoteFileTest, ReadsEndAtTheLimitOnceNothingIsPending) {

@@ -63,7 +63,7 @@ TEST_F(RecursiveMkdirTest, CreatesMissingParents) {
   const std::vector<Case> cases = {
       {dir + "/a/b/c", true, 0},     {dir + "/a/b/c", true, EEXIST},
       {dir + "/file", true, EEXIST}, {dir + "/file/sub/deeper", false, ENOTDIR},
-      {"", false, ENOENT},
+      {"", false, ENOENT},           {"/proc/clouddb-none/x", false, ENOENT},
   };
   for (const Case& c : cases) {
     int errorCode = -1;
@@ -73,6 +73,15 @@ TEST_F(RecursiveMkdirTest, CreatesMissingParents) {
   struct stat info {};
   ASSERT_EQ(stat((dir + "/a/b").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
+  // A name without a folder, in a working directory that was removed.
+  const fs::path cwd = fs::current_path();
+  fs::create_directory(dir + "/gone");
+  fs::current_path(dir + "/gone");
+  fs::remove(dir + "/gone");
+  int errorCode = -1;
+  EXPECT_FALSE(recursiveMkdir("x", 0700, errorCode));
+  EXPECT_EQ(errorCode, ENOENT);
+  fs::current_path(cwd);
 }
 
 TEST(ColonDelimTest, SplitsAtTheLastColon) {
@@ -156,16 +165,29 @@ TEST(KeyStringTest, CanonicalKeyOfRealItems) {
        R"({"pk":{"S":"u"},"x":[1e-0000000001,2.5E-000000000000003,1e-0000000000000000000002147483648]})",
        {"pk"},
        "pk::*::u*/*/"},
-      {"risky exponent inside a string",
-       R"({"pk":{"S":"1e-21474836390"}})",
+      {"risky exponent inside a string, a minus outside",
+       R"({"pk":{"S":"0.00000000001e-2147483639"},"n":-1})",
        {"pk"},
-       "pk::*::1e-21474836390*/*/"},
+       "pk::*::0.00000000001e-2147483639*/*/"},
+      {"a negative number after fraction digits has no exponent",
+       R"({"pk":{"S":"u"},"x":[1.00000000001,-2147483639]})",
+       {"pk"},
+       "pk::*::u*/*/"},
   };
   for (Case c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(keyString(c.json, c.keys), c.expected);
     EXPECT_TRUE(std::is_sorted(c.keys.begin(), c.keys.end()));
   }
+}
+
+TEST(KeyStringTest, TextsAbove128MiBAreRefused) {
+  const std::string head = R"({"pk":{"S":"u"},"pad":")";
+  std::string json = head + std::string((size_t{1} << 27) - head.size() - 2, 'x') + "\"}";
+  std::vector<std::string> keys = {"pk"};
+  EXPECT_EQ(keyString(json, keys), "pk::*::u*/*/");
+  json.insert(head.size(), "x");
+  EXPECT_EQ(keyString(json, keys), "pk::*::*/*/");
 }
 
 // Runs body on a thread with a small stack, as a host's worker might.
@@ -192,6 +214,7 @@ TEST(KeyStringTest, HostileInputOnASmallStack) {
       "{\"pk\":" + std::string(200000, '[') + std::string(200000, ']') + "}",
       // Exponent -2147483639 and 11 fraction digits overflow the parser's int.
       R"({"pk":{"S":"u"},"x":[0.00000000001e-2147483639]})",
+      R"({"pk":{"S":"u"},"x":[0.00000000001E-2147483639]})",
   };
   onSmallStack(256 * 1024, [&] {
     for (const std::string& json : hostile) {
@@ -263,16 +286,21 @@ TEST_F(DebugCaptureTest, UnusablePathsAreReported) {
 
   std::ofstream(dir + "/file") << "x";
   const std::string blocked = dir + "/file/sub/copy.txt";
-  producer.setDebugOutputFile(blocked);
+  ScriptedProducer fresh(env, {});  // nothing pending
+  fresh.setDebugOutputFile(blocked);
   EXPECT_TRUE(env.logged("setDebugOutputFile", "Cannot create parent folder for debug file path '" +
                                                    blocked + "' with error code " +
                                                    std::to_string(ENOTDIR)));
-  EXPECT_FALSE(producer.putString("refused"));
-  EXPECT_FALSE(producer.putString("refused again"));
+  EXPECT_FALSE(fresh.putString("refused"));
+  EXPECT_FALSE(fresh.putString("refused again"));
   EXPECT_TRUE(env.logged("debugPutString", "Failed to write to debug output file"));
 
-  producer.setDebugOutputFile(dir + "/usable.txt");
-  EXPECT_TRUE(producer.putString("ok"));
+  // A copy whose last bytes cannot be flushed is reported when replaced.
+  fresh.setDebugOutputFile("/dev/full");
+  EXPECT_TRUE(fresh.putString("lost"));
+  fresh.setDebugOutputFile(dir + "/usable.txt");
+  EXPECT_TRUE(env.logged("setDebugOutputFile", "Flush of previous debug file failed"));
+  EXPECT_TRUE(fresh.putString("ok"));
 }
 
 }  // namespace

@@ -357,15 +357,6 @@ std::vector<std::string> withoutLineFeeds(const std::vector<std::string>& lines)
   return stripped;
 }
 
-TEST(RemoteFilePipeTest, RestoreGivesBackEveryLineBackedUp) {
-  const std::vector<std::string> lines = numberedLines(400, 60);
-  for (const auto& [limit, buffer] : std::vector<std::pair<long long, long long>>{
-           {1000, 256}, {4096, 1000}, {100, 512}, {0, 333}, {1, 7}}) {
-    SCOPED_TRACE("limit " + std::to_string(limit) + " buffer " + std::to_string(buffer));
-    EXPECT_EQ(roundTrip(lines, limit, buffer), withoutLineFeeds(lines));
-  }
-}
-
 // Independent pipes on parallel threads, all logging to one debug log.
 TEST(RemoteFilePipeTest, ParallelPipesShareOneDebugLog) {
   DebugLogCapture log;

@@ -19,38 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(ParsePathTest, SplitsAtTheLastSeparator) {
-  struct Case {
-    std::string path;
-    bool result;
-    std::string folder;
-    std::string fileName;
-  };
-  const std::vector<Case> cases = {
-      {"", false, "", ""},
-      {"ab", false, "", ""},
-      {"abc", false, "", ""},
-      {"/ab", false, "", ""},
-      {"/a/", false, "", ""},
-      {"ab/", false, "", ""},
-      {"a/b", true, "a", "b"},
-      {"/tmp/x.log", true, "/tmp", "x.log"},
-      {"/tmp//x", true, "/tmp", "x"},
-      {"//srv/share", true, "/srv", "share"},
-      {"/a/b/", true, "/a", "b"},
-      {"C:\\dir\\f.txt", true, "C:\\dir", "f.txt"},
-      {"a\\b/c", true, "a\\b", "c"},
-      {"a/\\/b", true, "a", "b"},
-  };
-  for (const Case& c : cases) {
-    std::string folder = "untouched";
-    std::string fileName = "untouched";
-    EXPECT_EQ(parsePath(c.path, folder, fileName), c.result) << c.path;
-    EXPECT_EQ(folder, c.result ? c.folder : "untouched") << c.path;
-    EXPECT_EQ(fileName, c.result ? c.fileName : "untouched") << c.path;
-  }
-}
-
 using RecursiveMkdirTest = TempDirTest;
 
 TEST_F(RecursiveMkdirTest, CreatesMissingParents) {
@@ -82,48 +50,6 @@ TEST_F(RecursiveMkdirTest, CreatesMissingParents) {
   EXPECT_FALSE(recursiveMkdir("x", 0700, errorCode));
   EXPECT_EQ(errorCode, ENOENT);
   fs::current_path(cwd);
-}
-
-TEST(ColonDelimTest, SplitsAtTheLastColon) {
-  struct Case {
-    std::string joined;
-    std::string first;
-    std::string second;
-  };
-  const std::vector<Case> cases = {
-      {":", "", ""},         {"a:b:c", "a:b", "c"}, {"plain", "plain", "plain"},
-      {":tail", "", "tail"}, {"head:", "head", ""}, {"", "", ""},
-  };
-  for (const Case& c : cases) {
-    std::string first;
-    std::string second;
-    fromColonDelim(c.joined, first, second);
-    EXPECT_EQ(first, c.first) << c.joined;
-    EXPECT_EQ(second, c.second) << c.joined;
-    // Joining the parts back gives the text whenever it had a colon.
-    std::string joined;
-    toColonDelim(first, second, joined);
-    EXPECT_TRUE(c.joined.find(':') == std::string::npos || joined == c.joined) << joined;
-  }
-  std::string same = "x:y";
-  fromColonDelim(same, same, same);  // parts may alias the input
-  EXPECT_EQ(same, "y");
-}
-
-TEST(CompactJsonTest, RemovesTabsAndLineBreaksOnly) {
-  struct Case {
-    std::string json;
-    std::string compact;
-  };
-  const std::vector<Case> cases = {
-      {"{\"a\": 1}", "{\"a\": 1}"},
-      {"\t\r\n\n", ""},
-      {"{\n  \"a\": \"x\\ny\",\r\n\t\"b\": [1, 2]\n}\n", "{  \"a\": \"x\\ny\",\"b\": [1, 2]}"},
-  };
-  for (Case c : cases) {
-    compactJson(c.json);
-    EXPECT_EQ(c.json, c.compact);
-  }
 }
 
 const char kItem[] = R"({"sk":{"N":"42"},"data":{"M":{"nested":{"L":[{"S":"x"},{"N":"1"}]}}},)"

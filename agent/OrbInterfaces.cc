@@ -51,9 +51,8 @@ void OrbEnvironment::setFailure(const std::string& message) {
     return;
   }
   // Built aside, so that an allocation failure leaves the record unchanged.
-  std::string joined;
-  joined.reserve(failure.size() + 2 + message.size());
-  joined.append(failure).append("; ").append(message);
+  std::string joined = failure;
+  joined.append("; ").append(message);
   failure.swap(joined);
 }
 

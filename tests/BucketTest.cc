@@ -52,7 +52,7 @@ class BucketContractTest : public clouddb_test::TempDirTest,
 
   // The object's content, or "<missing>".
   std::string get(Bucket& from, const std::string& name) {
-    std::string data;
+    std::string data = "stale";
     bool missing = false;
     if (from.get(name, data, missing, error)) return data;
     EXPECT_TRUE(missing) << error;

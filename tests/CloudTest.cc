@@ -1,5 +1,6 @@
 // The request layer's own decisions: where requests go and as whom, which
-// failures are retried, and what a service's error says. The requests
+// failures are retried, and what a service's error says; and the escaping
+// of the lines the tools keep. The requests
 // themselves are exercised against real servers by the bucket and table
 // tests.
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/agents/LineEscape.h"
 #include "tools/cloud/AwsClient.h"
 #include "tools/cloud/AwsConfig.h"
 #include "tools/cloud/S3Client.h"
@@ -178,6 +180,20 @@ TEST(RequestErrorTest, ServiceErrorsAreParsedAndClassified) {
     EXPECT_EQ(code, c.code);
     EXPECT_EQ(message, c.message);
     EXPECT_EQ(cloud::isRetryable(c.status, code), c.retryable);
+  }
+}
+
+// Restart strings and dump records are kept one per line, escaped.
+TEST(LineEscapeTest, EveryByteComesBackAndBadEscapesAreRefused) {
+  std::string every;
+  for (int i = 0; i < 256; ++i) every += static_cast<char>(i);
+  const std::string escaped = mover::escapeLine(every);
+  EXPECT_EQ(escaped.find_first_of("\r\n"), std::string::npos);
+  std::string bytes;
+  ASSERT_TRUE(mover::unescapeLine(escaped, bytes));
+  EXPECT_EQ(bytes, every);
+  for (const char* bad : {"a\\", "\\x", "\\\\\\"}) {
+    EXPECT_FALSE(mover::unescapeLine(bad, bytes)) << bad;
   }
 }
 

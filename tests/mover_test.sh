@@ -65,6 +65,17 @@ check "corrupt cloud file refused" refuses_damage \
 check "missing cloud file refused" refuses_damage 'rm "$bucket/part-000002"' \
   "missing cloud file: $work/damaged/part-000002"
 
+# A hand-edited manifest whose restart string names a file past the last.
+resume_past_the_end() {
+  local one=$work/one bucket=$work/one-bucket
+  mkdir -p "$one" && printf 'a\nb\nc\n' > "$one/T-0.dynamodump" || return 1
+  "$mover" backup "$one" "$bucket" --limit 1 --buffer 7 --stop-after 1 > /dev/null 2>&1
+  [ $? -eq 3 ] && sed -i '$ s/[^ ]*$/1:0:0/' "$bucket/manifest" &&
+    ! "$mover" backup "$one" "$bucket" --resume > /dev/null 2> "$work/past.err" &&
+    grep -qF "cannot resume from restart string '1:0:0'" "$work/past.err"
+}
+check "a restart string past the last file is refused" resume_past_the_end
+
 usage_error() {  # usage_error ARGS...
   local output
   output=$("$mover" "$@" 2>&1)
@@ -76,5 +87,7 @@ check "missing bucket" usage_error backup "$source"
 check "zero buffer" usage_error backup "$source" "$work/b" --buffer 0
 check "missing source" usage_error backup "$work/nowhere" "$work/b"
 check "second backup into a bucket" usage_error backup "$source" "$work/bucket-0-7"
+check "restore below a regular file" fails_with "cannot create $source/notes.txt/target" \
+  "$mover" restore "$work/bucket-1000-4096" "$source/notes.txt/target"
 
 report

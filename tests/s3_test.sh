@@ -2,7 +2,8 @@
 # clouddb-mover with its bucket on S3: round trips against moto_server (its
 # requests' signatures checked by the proxy) and s3rver, through a proxy
 # that injects faults, a resumed backup after kills, damaged and missing
-# objects, a server that is down, and endless throttling.
+# objects, a server that is down, endless throttling, and every upload or
+# every read failing.
 # Usage: s3_test.sh PATH_TO_CLOUDDB_MOVER
 set -uo pipefail
 mover=$1
@@ -15,7 +16,9 @@ awsctl s3-mb "$moto_server" backups && awsctl s3-mb "$s3rver" backups || exit 1
 # moto checks no signatures: its requests pass a proxy that does.
 moto=$(start_proxy "$moto_server" 0 "") &&
   faults=$(start_proxy "$moto_server" 0.2 throttle,error,reset,slow) &&
-  throttled=$(start_proxy "$moto_server" 1 throttle) || exit 1
+  throttled=$(start_proxy "$moto_server" 1 throttle) &&
+  puts_fail=$(start_proxy "$moto_server" 1 error --only '^PUT ') &&
+  reads_throttled=$(start_proxy "$moto_server" 1 throttle --only '^(GET|HEAD) ') || exit 1
 source_dir=$work/source
 "$here/make_dump.sh" "$source_dir"
 # About a dozen cloud files: moto_server and the proxy answer a few hundred
@@ -41,6 +44,23 @@ check_async "one unbounded cloud file is refused on S3" fails_with "at most 5 Gi
 check_async "endless throttling gives up after the bounded attempts" \
   fails_with "failed: HTTP 503 SlowDown: Please reduce your request rate. (after 3 attempts)" \
   "$mover" backup "$source_dir" s3://backups/never --endpoint-url "$throttled" --max-attempts 3
+check_async "every upload failing fails the backup" \
+  fails_with "PutObject failed: HTTP 500 InternalError" \
+  "$mover" backup "$source_dir" s3://backups/unstored --endpoint-url "$puts_fail" --max-attempts 2
+# A read that fails is an error of the service, not a missing object.
+reads_fail() {
+  backup "$moto" unread "${small[@]}" &&
+    fails_with "HTTP 503" "$mover" restore s3://backups/unread "$work/unread" \
+      --endpoint-url "$reads_throttled" --max-attempts 2
+}
+check_async "every read throttled fails the restore with the service's error" reads_fail
+# Slashes around the prefix name the same objects.
+slashes_around_the_prefix() {
+  backup "$moto" /slashes// "${small[@]}" &&
+    "$mover" restore s3://backups/slashes "$work/slashes" --endpoint-url "$moto" > /dev/null &&
+    diff -r "$source_dir" "$work/slashes"
+}
+check_async "slashes around the prefix" slashes_around_the_prefix
 port=$(free_port)
 check_async "server down" fails_with "failed: no answer from http://127.0.0.1:$port" \
   "$mover" backup "$source_dir" s3://backups/down --endpoint-url "http://127.0.0.1:$port" \

@@ -5,7 +5,8 @@
 # scan and the consistency point). Against moto_server, which keeps streams;
 # also killed during the stream phase and resumed, a table without a stream
 # (scan only, marked so), and a shard that closes and gets children during
-# the backup (a scripted stream in the proxy).
+# the backup (a scripted stream in the proxy), killed and resumed there too;
+# and every GetRecords failing.
 # Usage: stream_test.sh PATH_TO_CLOUDDB_MOVER
 set -uo pipefail
 mover=$1
@@ -66,13 +67,23 @@ scan_only() {  # scan_only TABLE OPTIONS...: marked as such in the summary and t
     grep -q '"Consistency":"not consistent under writes"' "$work/$1-scan-only/metadata.json" &&
     [ ! -e "$work/$1-scan-only/stream" ]
 }
+records_throttled=$(start_proxy "$moto" 1 throttle --only 'GetRecords$') || exit 1
+check_async "every GetRecords throttled fails the backup" \
+  fails_with "GetRecords failed: HTTP 400 ThrottlingException" \
+  "$mover" backup dynamodb://split "$work/unread" --endpoint-url "$records_throttled" --max-attempts 2
 check_async "a table without a stream backs up scan-only" scan_only plain
 check_async "--no-stream backs up scan-only" scan_only split --no-stream
 
+# Killed after the first record of shard "left", so that the resumed backup
+# starts inside a shard and then goes on to the next from its beginning.
 split_shard_is_followed() {
   local scripted
   scripted=$(start_proxy "$moto" 0 "" --stream-script "$here/servers/split_stream.json") &&
-    "$mover" backup dynamodb://split "$work/split" --endpoint-url "$scripted" > /dev/null &&
+    { (CLOUDDB_MOVER_CRASH_AT=stream/commit:2 "$mover" backup dynamodb://split "$work/split" \
+      --endpoint-url "$scripted" --limit 1 --buffer 64) > /dev/null 2>&1; } 2> /dev/null
+  [ $? -eq 137 ] &&
+    "$mover" backup dynamodb://split "$work/split" --endpoint-url "$scripted" --limit 1 \
+      --buffer 64 --resume > /dev/null &&
     "$mover" restore "$work/split" dynamodb://split-restored --endpoint-url "$moto" > /dev/null &&
     awsctl table-compare-changed "$moto" split split-restored \
       "$here/servers/split_stream_changes.json" > /dev/null &&

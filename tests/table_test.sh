@@ -3,7 +3,8 @@
 # into new tables and compared item for item, against moto_server and
 # dynalite; items of every attribute type, a hash-only and an indexed table,
 # an empty table; dumps; kills and --resume; throttling, server errors,
-# resets and slow answers through the fault proxy; a non-empty target.
+# resets and slow answers through the fault proxy; every Scan failing, an
+# answer that is not JSON; a non-empty target, a second backup into a bucket.
 # Usage: table_test.sh PATH_TO_CLOUDDB_MOVER
 set -uo pipefail
 mover=$1
@@ -12,7 +13,9 @@ source "$here/servers/servers.sh"
 work=$server_work
 
 moto=$(start_moto) && dynalite=$(start_dynalite) || exit 1
-faults=$(start_proxy "$dynalite" 0.2 throttle,error,reset,slow) || exit 1
+faults=$(start_proxy "$dynalite" 0.2 throttle,error,reset,slow) &&
+  scans_throttled=$(start_proxy "$dynalite" 1 throttle --only 'Scan$') &&
+  garbled=$(start_proxy "$dynalite" 1 garbage --only 'DescribeTable$') || exit 1
 for endpoint in "$moto" "$dynalite"; do
   awsctl table-create "$endpoint" indexed-items indexed && awsctl table-fill "$endpoint" indexed-items 40 &&
     awsctl table-create "$endpoint" hash-items hash && awsctl table-fill "$endpoint" hash-items 30 &&
@@ -44,6 +47,12 @@ check_async "table backup in an S3 bucket" round_trip "$moto" indexed-items s3:/
 # Faults during the scan and during BatchWriteItem.
 check_async "20% faults of every kind" \
   round_trip "$faults" hash-items "$work/faults" faults --segments 16 "${small[@]}"
+check_async "every Scan throttled fails the backup with the service's error" \
+  fails_with "Scan failed: HTTP 400 ThrottlingException" "$mover" backup dynamodb://hash-items \
+  "$work/unscanned" --endpoint-url "$scans_throttled" --max-attempts 2 --segments 4
+check_async "an answer that is not JSON fails the backup" \
+  fails_with "DescribeTable failed: the answer is not a JSON object" \
+  "$mover" backup dynamodb://hash-items "$work/garbled" --endpoint-url "$garbled"
 
 # Killed at several points, resumed, restored: equal to the source.
 killed_and_resumed() {  # killed_and_resumed POINT
@@ -67,6 +76,9 @@ for server in moto dynalite; do
   endpoint=${!server}
   check_async "$server: a non-empty table is refused" fails_with "is not empty (use --into-existing" \
     "$mover" restore "$work/$server-indexed" dynamodb://indexed-4 --endpoint-url "$endpoint"
+  check_async "$server: a second backup into a bucket is refused" \
+    fails_with "already holds a backup (use --resume" \
+    "$mover" backup dynamodb://indexed-items "$work/$server-indexed" --endpoint-url "$endpoint"
   dump_equals_restore() {  # dump_equals_restore SERVER ENDPOINT
     "$mover" dump dynamodb://indexed-items "$work/$1-dump" --endpoint-url "$2" > /dev/null &&
       "$mover" restore "$work/$1-indexed" "$work/$1-restored" > /dev/null &&

@@ -15,21 +15,13 @@ namespace {
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
 // RapidJSON's base allocator on operator new: allocation failure becomes
-// std::bad_alloc, so the parser never sees a null pointer.
+// std::bad_alloc, so the parser never sees a null pointer. The pool asks its
+// base only for whole chunks (Malloc and Free), never to reallocate.
 class ThrowingAllocator {
  public:
   [[maybe_unused]] static const bool kNeedFree = true;
 
   void* Malloc(size_t size) { return size == 0 ? nullptr : ::operator new(size); }
-
-  void* Realloc(void* original, size_t originalSize, size_t newSize) {
-    void* memory = Malloc(newSize);
-    if (original != nullptr) {
-      if (memory != nullptr) std::memcpy(memory, original, std::min(originalSize, newSize));
-      Free(original);
-    }
-    return memory;
-  }
 
   static void Free(void* memory) { ::operator delete(memory); }
 };
@@ -146,7 +138,6 @@ void appendValueText(const Document& document, const std::string& keyName, std::
 bool parsePath(const std::string& path, std::string& folder, std::string& fileName) {
   if (path.empty()) return false;
   std::string work;
-  work.reserve(path.size());
   for (const char c : path) {
     if (isSeparator(c) && !work.empty() && isSeparator(work.back())) continue;
     work.push_back(c);
@@ -179,9 +170,8 @@ bool recursiveMkdir(const std::string& path, int mode, int& errorCode) {
 }
 
 void toColonDelim(const std::string& first, const std::string& second, std::string& joined) {
-  std::string result;
-  result.reserve(first.size() + 1 + second.size());
-  result.append(first).append(1, ':').append(second);
+  std::string result = first;
+  result.append(1, ':').append(second);
   joined = std::move(result);
 }
 

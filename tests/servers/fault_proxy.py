@@ -8,6 +8,10 @@ and, at the given rate, answers instead with a fault:
   error     HTTP 500 InternalError (the request never reaches the server)
   reset     the connection is reset before any answer
   slow      the request is forwarded, and the answer held back for a while
+  garbage   HTTP 200 with a body that is not JSON (DynamoDB requests only)
+
+With --only REGEX it faults only the requests whose "METHOD target" (the
+DynamoDB operation, or the S3 path) matches, e.g. '^PUT '.
 
 With --stream-script FILE it answers the DynamoDB Streams API itself, from a
 script of shards that change as the backup goes (see ScriptedStream), and
@@ -25,6 +29,7 @@ import http.client
 import json
 import http.server
 import random
+import re
 import signal
 import socket
 import struct
@@ -46,6 +51,7 @@ FAULTS = {
         500, "application/x-amz-json-1.0",
         '{"__type":"com.amazonaws.dynamodb.v20120810#InternalServerError",'
         '"message":"Internal server error"}'),
+    ("garbage", "dynamodb"): (200, "application/x-amz-json-1.0", "<html>not JSON</html>"),
     ("error", "s3"): (
         500, "application/xml",
         "<Error><Code>InternalError</Code><Message>We encountered an internal error. "
@@ -168,6 +174,8 @@ def main():
     parser.add_argument("--stats")
     parser.add_argument("--secret")
     parser.add_argument("--stream-script")
+    parser.add_argument("--only", default="",
+                        help="fault only requests whose 'METHOD target-or-path' matches")
     args = parser.parse_args()
     upstream = urllib.parse.urlsplit(args.upstream)
     faults = [kind for kind in args.faults.split(",") if kind]
@@ -176,10 +184,12 @@ def main():
     lock = threading.Lock()
     rng = random.Random(20261206)
 
-    def pick_fault():
+    only = re.compile(args.only)
+
+    def pick_fault(request):
         with lock:
             counts["requests"] += 1
-            if faults and rng.random() < args.rate:
+            if faults and only.search(request) and rng.random() < args.rate:
                 counts["faults"] += 1
                 return rng.choice(faults)
         return None
@@ -231,8 +241,8 @@ def main():
                 answer = script.answer(target.split(".", 1)[1], json.loads(body))
                 self.answer(200, "application/x-amz-json-1.0", json.dumps(answer))
                 return
-            fault = pick_fault()
-            if fault in ("throttle", "error", "reset"):
+            fault = pick_fault(f"{self.command} {target or self.path}")
+            if fault not in (None, "slow"):
                 self.fail(fault)
                 return
             connection = http.client.HTTPConnection(upstream.hostname, upstream.port, timeout=60)

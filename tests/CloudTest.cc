@@ -1,8 +1,7 @@
 // The request layer's own decisions: where requests go and as whom, which
 // failures are retried, and what a service's error says; and the escaping
-// of the lines the tools keep. The requests
-// themselves are exercised against real servers by the bucket and table
-// tests.
+// of the lines the tools keep. The requests themselves are exercised
+// against real servers by the bucket and table tests.
 #include <cstdlib>
 #include <map>
 #include <string>

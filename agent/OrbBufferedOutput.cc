@@ -57,8 +57,8 @@ bool OrbBufferedOutput::putString(const std::string& s) {
   }
   // Split at the buffer's end.
   const uint64_t placed = bufferRemaining;
-  // Pending bytes that were all handed over are cleared by fillBuffer, so
-  // only a subclass that leaves some in remainingData gets here.
+  // fillBuffer hands pending bytes out before it asks the agent again, so
+  // only a subclass that edits remainingData itself gets here.
   if (!remainingData.empty()) {
     logEnvironment.log("putString", "appending " + std::to_string(size) +
                                         " bytes minus bufferRemaining " + std::to_string(placed) +

@@ -20,7 +20,7 @@ stream_of() {  # the cloud files of a bucket concatenated in manifest order
   done
 }
 
-"$mover" backup "$work/source" "$work/reference" "${options[@]}" > /dev/null 2>&1 || exit 1
+run "$mover" backup "$work/source" "$work/reference" "${options[@]}" || exit 1
 stream_of "$work/reference" > "$work/reference.stream"
 
 points=()
@@ -37,10 +37,10 @@ killed_and_resumed() {
     > /dev/null 2>&1
   [ $? -eq 137 ] && touch "$work/killed-$1"
   if [ ! -f "$bucket/manifest" ] || ! grep -qx complete "$bucket/manifest"; then
-    "$mover" backup "$work/source" "$bucket" "${options[@]}" --resume > /dev/null 2>&1
+    run "$mover" backup "$work/source" "$bucket" "${options[@]}" --resume
   fi
-  "$mover" restore "$bucket" "$target" > /dev/null 2>&1 &&
-    diff -r "$work/source" "$target" > /dev/null &&
+  run "$mover" restore "$bucket" "$target" &&
+    run diff -r "$work/source" "$target" &&
     cmp -s <(stream_of "$bucket") "$work/reference.stream"
 }
 for point in "${points[@]}"; do

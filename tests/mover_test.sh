@@ -14,13 +14,13 @@ source=$work/source
 printf 'not part of the dump\n' > "$source/notes.txt"
 
 same_dump() {  # same_dump TARGET
-  diff -r --exclude=notes.txt "$source" "$1" > /dev/null
+  run diff -r --exclude=notes.txt "$source" "$1"
 }
 
 round_trip() {  # round_trip LIMIT BUFFER
   local bucket=$work/bucket-$1-$2 target=$work/target-$1-$2
-  "$mover" backup "$source" "$bucket" --limit "$1" --buffer "$2" > /dev/null 2>&1 &&
-    "$mover" restore "$bucket" "$target" --buffer "$2" > /dev/null 2>&1 &&
+  run "$mover" backup "$source" "$bucket" --limit "$1" --buffer "$2" &&
+    run "$mover" restore "$bucket" "$target" --buffer "$2" &&
     same_dump "$target"
 }
 
@@ -39,10 +39,10 @@ stream_of() {
 
 interrupted_resume() {
   local bucket=$work/interrupted
-  "$mover" backup "$source" "$bucket" --limit 5000 --buffer 4096 --stop-after 3 > /dev/null 2>&1
-  [ $? -eq 3 ] || return 1
-  "$mover" backup "$source" "$bucket" --limit 5000 --buffer 4096 --resume > /dev/null 2>&1 || return 1
-  "$mover" restore "$bucket" "$work/resumed" > /dev/null 2>&1 || return 1
+  expect_status 3 "$mover" backup "$source" "$bucket" --limit 5000 --buffer 4096 --stop-after 3 ||
+    return 1
+  run "$mover" backup "$source" "$bucket" --limit 5000 --buffer 4096 --resume || return 1
+  run "$mover" restore "$bucket" "$work/resumed" || return 1
   same_dump "$work/resumed" || return 1
   # Nothing stored twice: the stream equals that of an uninterrupted backup.
   cmp -s <(stream_of "$bucket") <(stream_of "$work/bucket-1000-4096") || return 1
@@ -55,9 +55,8 @@ refuses_damage() {  # refuses_damage DAMAGE EXPECTED_MESSAGE
   rm -rf "$bucket" "$work/refused"
   cp -r "$work/bucket-1000-4096" "$bucket"
   eval "$1"
-  local message
-  message=$("$mover" restore "$bucket" "$work/refused" 2>&1)
-  [ $? -ne 0 ] && grep -qF "$2" <<< "$message" && [ -z "$(ls -A "$work/refused" 2>/dev/null)" ]
+  fails_with "$2" "$mover" restore "$bucket" "$work/refused" &&
+    [ -z "$(ls -A "$work/refused" 2>/dev/null)" ]
 }
 check "corrupt cloud file refused" refuses_damage \
   'printf X | dd of="$bucket/part-000001" bs=1 seek=10 conv=notrunc 2>/dev/null' \
@@ -69,10 +68,9 @@ check "missing cloud file refused" refuses_damage 'rm "$bucket/part-000002"' \
 resume_past_the_end() {
   local one=$work/one bucket=$work/one-bucket
   mkdir -p "$one" && printf 'a\nb\nc\n' > "$one/T-0.dynamodump" || return 1
-  "$mover" backup "$one" "$bucket" --limit 1 --buffer 7 --stop-after 1 > /dev/null 2>&1
-  [ $? -eq 3 ] && sed -i '$ s/[^ ]*$/1:0:0/' "$bucket/manifest" &&
-    ! "$mover" backup "$one" "$bucket" --resume > /dev/null 2> "$work/past.err" &&
-    grep -qF "cannot resume from restart string '1:0:0'" "$work/past.err"
+  expect_status 3 "$mover" backup "$one" "$bucket" --limit 1 --buffer 7 --stop-after 1 &&
+    sed -i '$ s/[^ ]*$/1:0:0/' "$bucket/manifest" &&
+    fails_with "cannot resume from restart string '1:0:0'" "$mover" backup "$one" "$bucket" --resume
 }
 check "a restart string past the last file is refused" resume_past_the_end
 

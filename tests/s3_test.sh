@@ -26,12 +26,12 @@ source_dir=$work/source
 small=(--limit 65536 --buffer 4096)
 
 backup() {  # backup ENDPOINT PREFIX OPTIONS...
-  "$mover" backup "$source_dir" "s3://backups/$2" --endpoint-url "$1" "${@:3}" > /dev/null
+  run "$mover" backup "$source_dir" "s3://backups/$2" --endpoint-url "$1" "${@:3}"
 }
 
 round_trip() {  # round_trip ENDPOINT PREFIX OPTIONS...
   backup "$@" &&
-    "$mover" restore "s3://backups/$2" "$work/restored-$2" --endpoint-url "$1" > /dev/null &&
+    run "$mover" restore "s3://backups/$2" "$work/restored-$2" --endpoint-url "$1" &&
     diff -r "$source_dir" "$work/restored-$2"
 }
 check_async "moto, 8 KiB cloud files" round_trip "$moto" moto-small --limit 8192 --buffer 4096
@@ -57,7 +57,7 @@ check_async "every read throttled fails the restore with the service's error" re
 # Slashes around the prefix name the same objects.
 slashes_around_the_prefix() {
   backup "$moto" /slashes// "${small[@]}" &&
-    "$mover" restore s3://backups/slashes "$work/slashes" --endpoint-url "$moto" > /dev/null &&
+    run "$mover" restore s3://backups/slashes "$work/slashes" --endpoint-url "$moto" &&
     diff -r "$source_dir" "$work/slashes"
 }
 check_async "slashes around the prefix" slashes_around_the_prefix
@@ -83,10 +83,10 @@ backup "$moto" reference "${small[@]}" || exit 1
 awsctl s3-summary "$moto_server" s3://backups/reference > "$work/reference.summary"
 killed_and_resumed() {  # killed_and_resumed POINT
   local prefix=killed-${1/:/-}
-  { (CLOUDDB_MOVER_CRASH_AT=$1 "$mover" backup "$source_dir" "s3://backups/$prefix" \
-    --endpoint-url "$moto" "${small[@]}") > /dev/null 2>&1; } 2> /dev/null
-  [ $? -eq 137 ] && backup "$moto" "$prefix" "${small[@]}" --resume &&
-    "$mover" restore "s3://backups/$prefix" "$work/$prefix" --endpoint-url "$moto" > /dev/null &&
+  expect_status 137 env CLOUDDB_MOVER_CRASH_AT="$1" "$mover" backup "$source_dir" \
+    "s3://backups/$prefix" --endpoint-url "$moto" "${small[@]}" &&
+    backup "$moto" "$prefix" "${small[@]}" --resume &&
+    run "$mover" restore "s3://backups/$prefix" "$work/$prefix" --endpoint-url "$moto" &&
     diff -r "$source_dir" "$work/$prefix" &&
     cmp -s <(awsctl s3-summary "$moto_server" "s3://backups/$prefix") "$work/reference.summary"
 }

@@ -34,12 +34,14 @@ backup_under_writes() {
   local status=$?
   touch "$hold"  # a backup killed in its scan still lets the writer go
   wait "$writer"
+  echo "backup of $name under writes: exit status $status"
+  tail -n 5 "$work/$name.out"
   return $status
 }
 
 restored_equals_final_state() {  # restored_equals_final_state NAME
-  "$mover" restore "$work/$1" "dynamodb://$1-restored" --endpoint-url "$moto" > /dev/null &&
-    awsctl table-compare "$moto" "$1" "$1-restored" > /dev/null
+  run "$mover" restore "$work/$1" "dynamodb://$1-restored" --endpoint-url "$moto" &&
+    run awsctl table-compare "$moto" "$1" "$1-restored"
 }
 
 consistent_under_writes() {
@@ -54,8 +56,8 @@ check_async "restored table equals the source's final state" consistent_under_wr
 killed_in_stream_phase() {
   backup_under_writes killed CLOUDDB_MOVER_CRASH_AT=stream/commit:1
   [ $? -eq 137 ] &&
-    "$mover" backup dynamodb://killed "$work/killed" --endpoint-url "$moto" "${small[@]}" \
-      --resume > /dev/null &&
+    run "$mover" backup dynamodb://killed "$work/killed" --endpoint-url "$moto" "${small[@]}" \
+      --resume &&
     restored_equals_final_state killed
 }
 check_async "killed in the stream phase and resumed" killed_in_stream_phase
@@ -79,15 +81,14 @@ check_async "--no-stream backs up scan-only" scan_only split --no-stream
 split_shard_is_followed() {
   local scripted
   scripted=$(start_proxy "$moto" 0 "" --stream-script "$here/servers/split_stream.json") &&
-    { (CLOUDDB_MOVER_CRASH_AT=stream/commit:2 "$mover" backup dynamodb://split "$work/split" \
-      --endpoint-url "$scripted" --limit 1 --buffer 64) > /dev/null 2>&1; } 2> /dev/null
-  [ $? -eq 137 ] &&
-    "$mover" backup dynamodb://split "$work/split" --endpoint-url "$scripted" --limit 1 \
-      --buffer 64 --resume > /dev/null &&
-    "$mover" restore "$work/split" dynamodb://split-restored --endpoint-url "$moto" > /dev/null &&
-    awsctl table-compare-changed "$moto" split split-restored \
-      "$here/servers/split_stream_changes.json" > /dev/null &&
-    "$mover" restore "$work/split" "$work/split-files" > /dev/null &&
+    expect_status 137 env CLOUDDB_MOVER_CRASH_AT=stream/commit:2 "$mover" backup \
+      dynamodb://split "$work/split" --endpoint-url "$scripted" --limit 1 --buffer 64 &&
+    run "$mover" backup dynamodb://split "$work/split" --endpoint-url "$scripted" --limit 1 \
+      --buffer 64 --resume &&
+    run "$mover" restore "$work/split" dynamodb://split-restored --endpoint-url "$moto" &&
+    run awsctl table-compare-changed "$moto" split split-restored \
+      "$here/servers/split_stream_changes.json" &&
+    run "$mover" restore "$work/split" "$work/split-files" &&
     [ "$(cat "$work"/split-files/*.dynamostreamdump | wc -l)" -eq 4 ] &&
     [ -s "$work/split-files/1-shardId-2-left.dynamostreamdump" ]
 }

@@ -27,9 +27,9 @@ small=(--limit 2048 --buffer 1024)
 # round_trip ENDPOINT TABLE BUCKET TARGET OPTIONS...: backup into BUCKET,
 # restore into the new table TARGET, compare.
 round_trip() {
-  "$mover" backup "dynamodb://$2" "$3" --endpoint-url "$1" "${@:5}" > /dev/null &&
-    "$mover" restore "$3" "dynamodb://$4" --endpoint-url "$1" > /dev/null &&
-    awsctl table-compare "$1" "$2" "$4" > /dev/null
+  run "$mover" backup "dynamodb://$2" "$3" --endpoint-url "$1" "${@:5}" &&
+    run "$mover" restore "$3" "dynamodb://$4" --endpoint-url "$1" &&
+    run awsctl table-compare "$1" "$2" "$4"
 }
 
 for server in moto dynalite; do
@@ -57,13 +57,12 @@ check_async "an answer that is not JSON fails the backup" \
 # Killed at several points, resumed, restored: equal to the source.
 killed_and_resumed() {  # killed_and_resumed POINT
   local name=killed-${1/:/-}
-  { (CLOUDDB_MOVER_CRASH_AT=$1 "$mover" backup dynamodb://hash-items "$work/$name" \
-    --endpoint-url "$dynalite" "${small[@]}") > /dev/null 2>&1; } 2> /dev/null
-  [ $? -eq 137 ] &&
-    "$mover" backup dynamodb://hash-items "$work/$name" --endpoint-url "$dynalite" "${small[@]}" \
-      --resume > /dev/null &&
-    "$mover" restore "$work/$name" "dynamodb://$name" --endpoint-url "$dynalite" > /dev/null &&
-    awsctl table-compare "$dynalite" hash-items "$name" > /dev/null
+  expect_status 137 env CLOUDDB_MOVER_CRASH_AT="$1" "$mover" backup dynamodb://hash-items \
+    "$work/$name" --endpoint-url "$dynalite" "${small[@]}" &&
+    run "$mover" backup dynamodb://hash-items "$work/$name" --endpoint-url "$dynalite" \
+      "${small[@]}" --resume &&
+    run "$mover" restore "$work/$name" "dynamodb://$name" --endpoint-url "$dynalite" &&
+    run awsctl table-compare "$dynalite" hash-items "$name"
 }
 for point in read:2 read:9 commit:3 committed:6 manifest:5; do
   check_async "killed at $point and resumed" killed_and_resumed "$point"
@@ -80,8 +79,8 @@ for server in moto dynalite; do
     fails_with "already holds a backup (use --resume" \
     "$mover" backup dynamodb://indexed-items "$work/$server-indexed" --endpoint-url "$endpoint"
   dump_equals_restore() {  # dump_equals_restore SERVER ENDPOINT
-    "$mover" dump dynamodb://indexed-items "$work/$1-dump" --endpoint-url "$2" > /dev/null &&
-      "$mover" restore "$work/$1-indexed" "$work/$1-restored" > /dev/null &&
+    run "$mover" dump dynamodb://indexed-items "$work/$1-dump" --endpoint-url "$2" &&
+      run "$mover" restore "$work/$1-indexed" "$work/$1-restored" &&
       for segment in 0 1 2 3; do
         cmp "$work/$1-dump/indexed-items-$segment.dynamodump" \
           "$work/$1-restored/indexed-items-$segment.dynamodump" || return 1

@@ -214,7 +214,10 @@ def main():
             for name, value in headers:
                 self.send_header(name, value)
             self.end_headers()
-            self.wfile.write(data)
+            # An answer to HEAD has no body, whatever its status: a client that
+            # keeps the connection would read one as the next answer.
+            if self.command != "HEAD":
+                self.wfile.write(data)
 
         def fail(self, kind):
             if kind == "reset":

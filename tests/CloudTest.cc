@@ -162,14 +162,16 @@ TEST(RequestErrorTest, ServiceErrorsAreParsedAndClassified) {
        "Reduce your rate", true},
       {404, "<Error><Code>NoSuchKey</Code><Message>gone</Message></Error>", "NoSuchKey", "gone",
        false},
-      {404, "", "NotFound", "", false},
+      {404, "", "NotFound", "Not Found", false},
       {403, "<Error><Code>AccessDenied</Code><Message>no</Message></Error>", "AccessDenied", "no",
        false},
-      {429, "", "", "", true},
+      {429, "", "", "Too Many Requests", true},
       {500, "oops\nwith a line feed", "", "oops with a line feed", true},
-      {502, "", "", "", true},
-      {504, "", "", "", true},
-      {501, "", "", "", false},
+      {502, "", "", "Bad Gateway", true},
+      {504, "", "", "Gateway Timeout", true},
+      {501, "", "", "Not Implemented: is the endpoint the service's?", false},
+      {403, "", "", cloud::statusMeaning(403), false},
+      {418, "", "", "client error", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);

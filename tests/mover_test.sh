@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs clouddb-mover as a user would: round trips at several limits and
-# buffer sizes, an interrupted backup resumed, a damaged bucket refused, and
-# bad arguments.
+# buffer sizes, an interrupted backup resumed, a damaged bucket refused (its
+# errors on the command line are errors_test.sh's).
 # Usage: mover_test.sh PATH_TO_CLOUDDB_MOVER
 set -uo pipefail
 mover=$1
@@ -73,19 +73,5 @@ resume_past_the_end() {
     fails_with "cannot resume from restart string '1:0:0'" "$mover" backup "$one" "$bucket" --resume
 }
 check "a restart string past the last file is refused" resume_past_the_end
-
-usage_error() {  # usage_error ARGS...
-  local output
-  output=$("$mover" "$@" 2>&1)
-  [ $? -ne 0 ] && [ -n "$output" ]
-}
-check "no arguments" usage_error
-check "unknown command" usage_error frobnicate
-check "missing bucket" usage_error backup "$source"
-check "zero buffer" usage_error backup "$source" "$work/b" --buffer 0
-check "missing source" usage_error backup "$work/nowhere" "$work/b"
-check "second backup into a bucket" usage_error backup "$source" "$work/bucket-0-7"
-check "restore below a regular file" fails_with "cannot create $source/notes.txt/target" \
-  "$mover" restore "$work/bucket-1000-4096" "$source/notes.txt/target"
 
 report

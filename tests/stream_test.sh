@@ -49,16 +49,26 @@ consistent_under_writes() {
     grep -q "consistent as of" "$work/live.out" &&
     # Writes during the scan reach the backup as stream records.
     [ "$(sed -n 's/.* and \([0-9]*\) stream records.*/\1/p' "$work/live.out")" -gt 0 ] &&
-    restored_equals_final_state live
+    restored_equals_final_state live &&
+    # A restore killed in the replay of the records, and resumed.
+    expect_status 137 env CLOUDDB_MOVER_CRASH_AT=stream/restored:1 "$mover" restore "$work/live" \
+      dynamodb://live-resumed --endpoint-url "$moto" &&
+    run "$mover" restore "$work/live" dynamodb://live-resumed --endpoint-url "$moto" --resume &&
+    run awsctl table-compare "$moto" live live-resumed
 }
 check_async "restored table equals the source's final state" consistent_under_writes
 
 killed_in_stream_phase() {
   backup_under_writes killed CLOUDDB_MOVER_CRASH_AT=stream/commit:1
   [ $? -eq 137 ] &&
-    run "$mover" backup dynamodb://killed "$work/killed" --endpoint-url "$moto" "${small[@]}" \
-      --resume &&
-    restored_equals_final_state killed
+    "$mover" backup dynamodb://killed "$work/killed" --endpoint-url "$moto" "${small[@]}" \
+      --resume > "$work/killed.resumed" &&
+    restored_equals_final_state killed &&
+    # Every item counts once, in the summary and the metadata, across runs.
+    local items
+    items=$(cat "$work"/killed/segment-*/part-* | wc -l) &&
+    grep -q "^backed up $items items .*(this run: " "$work/killed.resumed" &&
+    grep -q "\"Items\":$items," "$work/killed/metadata.json"
 }
 check_async "killed in the stream phase and resumed" killed_in_stream_phase
 

@@ -67,6 +67,24 @@ killed_and_resumed() {  # killed_and_resumed POINT
 for point in read:2 read:9 commit:3 committed:6 manifest:5; do
   check_async "killed at $point and resumed" killed_and_resumed "$point"
 done
+# A restore killed after some cloud files (of a segment, or of the stream's
+# replay) and resumed: the same table as an uninterrupted restore, whose
+# count is checked; nothing left to resume afterwards.
+restore_killed_and_resumed() {  # restore_killed_and_resumed BUCKET SOURCE POINT
+  local name=restored-${3//[:\/]/-}
+  expect_status 137 env CLOUDDB_MOVER_CRASH_AT="$3" "$mover" restore "$1" "dynamodb://$name" \
+    --endpoint-url "$dynalite" &&
+    run "$mover" restore "$1" "dynamodb://$name" --endpoint-url "$dynalite" --resume &&
+    run awsctl table-compare "$dynalite" "$2" "$name" &&
+    fails_with "no interrupted restore" "$mover" restore "$1" "dynamodb://$name" \
+      --endpoint-url "$dynalite" --resume
+}
+run "$mover" backup dynamodb://hash-items "$work/restore-source" --endpoint-url "$dynalite" \
+  --segments 3 "${small[@]}" || exit 1
+for point in restored:1 segment-2/restored:2; do
+  check_async "restore killed at $point and resumed" \
+    restore_killed_and_resumed "$work/restore-source" hash-items "$point"
+done
 finish_checks
 
 stop_server "$faults"

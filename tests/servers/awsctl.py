@@ -8,9 +8,10 @@ stored.
                                                       checksum) and "objects N"
   awsctl.py s3-put ENDPOINT s3://BUCKET/KEY TEXT
   awsctl.py s3-rm ENDPOINT s3://BUCKET/KEY
-  awsctl.py table-create ENDPOINT TABLE hash|indexed [stream]
+  awsctl.py table-create ENDPOINT TABLE hash|indexed|number [stream]
                                       hash: key pk (S); indexed: pk (S) and
-                                      sk (N), a global and a local index
+                                      sk (N), a global and a local index;
+                                      number: key pk (N)
   awsctl.py table-fill ENDPOINT TABLE COUNT [SEED]
                                       COUNT items of every attribute type, and
                                       the awkward ones: empty strings, binary
@@ -86,7 +87,7 @@ def s3_rm(endpoint, url, *_):
 
 
 def table_create(endpoint, table, shape, stream=None):
-    attributes = [{"AttributeName": "pk", "AttributeType": "S"}]
+    attributes = [{"AttributeName": "pk", "AttributeType": "N" if shape == "number" else "S"}]
     keys = [{"AttributeName": "pk", "KeyType": "HASH"}]
     extra = {}
     if shape == "indexed":

@@ -19,6 +19,8 @@ unset AWS_SESSION_TOKEN AWS_ENDPOINT_URL AWS_ENDPOINT_URL_S3 AWS_ENDPOINT_URL_DY
   AWS_ENDPOINT_URL_DYNAMODB_STREAMS AWS_MAX_ATTEMPTS AWS_PROFILE
 server_work=$(mktemp -d)
 trap 'stop_all_servers' EXIT
+# Where clouddb-mover keeps the progress of restores.
+export XDG_STATE_HOME=$server_work/state
 
 # alive PID: running, and not a zombie that its new parent has yet to reap.
 alive() {

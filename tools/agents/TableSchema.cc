@@ -193,7 +193,10 @@ bool describeTable(const cloud::DynamoClient& client, const std::string& table,
   if (!client.call("DescribeTable", "{\"TableName\":" + jsonString(table) + "}", answer, response,
                    error)) {
     missing = response.errorCode == "ResourceNotFoundException";
-    if (missing) error = "no table " + table;
+    if (missing) {
+      error = "no table " + table + " in region " + client.config().region + " at " +
+              client.config().endpoint + " (check the table's name, AWS_REGION and --endpoint-url)";
+    }
     return false;
   }
   const Value* described = member(answer, "Table");

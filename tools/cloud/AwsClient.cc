@@ -93,6 +93,39 @@ std::string between(const std::string& text, const std::string& open, const std:
 
 }  // namespace
 
+const char* statusMeaning(long status) {
+  switch (status) {
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized: check the credentials";
+    case 403:
+      return "Forbidden: access denied or a wrong signature (check the credentials, the region "
+             "and the policies that grant access)";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed: is the endpoint the service's?";
+    case 409:
+      return "Conflict";
+    case 412:
+      return "Precondition Failed";
+    case 429:
+      return "Too Many Requests";
+    case 500:
+      return "Internal Server Error";
+    case 501:
+      return "Not Implemented: is the endpoint the service's?";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable: the service is busy or down";
+    case 504:
+      return "Gateway Timeout";
+  }
+  return status >= 500 ? "server error" : "client error";
+}
+
 void backOff(int attempt) {
   thread_local std::mt19937 random(std::random_device{}());
   const int ceiling = std::min(kBackoffCapMs, kBackoffBaseMs << std::min(attempt, 16));
@@ -130,6 +163,7 @@ void parseError(long status, const std::string& body, std::string& code, std::st
   }
   if (code.empty() && status == 404) code = "NotFound";
   if (code.empty() && message.empty()) message = oneLine(body);
+  if (message.empty()) message = statusMeaning(status);
 }
 
 AwsClient::AwsClient(ServiceConfig config)
@@ -188,8 +222,11 @@ bool AwsClient::send(const Request& request, Response& response, std::string& er
       parseError(response.status, response.body, response.errorCode, response.errorMessage);
       if (!isRetryable(response.status, response.errorCode) || attempt >= config_.maxAttempts) {
         error = std::string(request.operation) + " failed: HTTP " +
-                std::to_string(response.status) + " " + oneLine(response.errorCode) + ": " +
+                std::to_string(response.status) + " " +
+                (response.errorCode.empty() ? "" : oneLine(response.errorCode) + ": ") +
                 oneLine(response.errorMessage);
+        // Without a body only the status speaks.
+        if (method == "HEAD") error += " (a HEAD request: its answer carries no error text)";
         if (attempt > 1) error += " (after " + std::to_string(attempt) + " attempts)";
         return false;
       }

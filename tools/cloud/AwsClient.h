@@ -55,7 +55,11 @@ bool isRetryable(long status, const std::string& errorCode);
 // s) with full jitter.
 void backOff(int attempt);
 
-// The service's error code and message in an error body, JSON or XML.
+// What an HTTP status means to a user, with what to check where that helps.
+const char* statusMeaning(long status);
+
+// The service's error code and message in an error body, JSON or XML; an
+// answer without either gets the status's meaning as its message.
 void parseError(long status, const std::string& body, std::string& code, std::string& message);
 
 class AwsClient {

@@ -25,6 +25,12 @@ std::string encodeKey(const std::string& key) {
   return encoded;
 }
 
+// Said when a server's answers are not S3's.
+std::string notS3(const ServiceConfig& config) {
+  return "the server at " + config.endpoint +
+         " does not answer as S3 does (check --endpoint-url and AWS_ENDPOINT_URL_S3)";
+}
+
 bool isMissing(const Response& response) {
   return response.status == 404 || response.errorCode == "NoSuchKey" ||
          response.errorCode == "NoSuchBucket";
@@ -74,6 +80,12 @@ bool S3Client::getObject(const std::string& bucket, const std::string& key, std:
     missing = isMissing(response);
     return false;
   }
+  // Every S3 object has an ETag; an answer without one is some other
+  // server's (a DynamoDB endpoint answers any GET with 200).
+  if (response.etag.empty()) {
+    error = "GetObject of s3://" + bucket + "/" + key + " failed: " + notS3(client_.config());
+    return false;
+  }
   data.swap(response.body);
   return true;
 }
@@ -95,6 +107,22 @@ bool S3Client::deleteObject(const std::string& bucket, const std::string& key,
                             std::string& error) const {
   Response response;
   return client_.send(request("DeleteObject", "DELETE", bucket, key), response, error);
+}
+
+bool S3Client::checkBucket(const std::string& bucket, std::string& error) const {
+  Request list = request("ListObjectsV2", "GET", bucket, "");
+  list.url += "?list-type=2&max-keys=0";
+  Response response;
+  if (!client_.send(list, response, error)) {
+    if (response.errorCode == "NoSuchBucket") {
+      error = "no bucket " + bucket + " at " + client_.config().endpoint +
+              " (create it first, or check its name and the region)";
+    }
+    return false;
+  }
+  if (response.body.find("<ListBucketResult") != std::string::npos) return true;
+  error = notS3(client_.config());
+  return false;
 }
 
 }  // namespace cloud

@@ -33,6 +33,9 @@ class S3Client {
   bool headObject(const std::string& bucket, const std::string& key, uint64_t& size,
                   std::string& etag, bool& missing, std::string& error) const;
   bool deleteObject(const std::string& bucket, const std::string& key, std::string& error) const;
+  // Whether bucket exists on a server that answers as S3 does (a listing
+  // of no keys); false with a line that says which is not so.
+  bool checkBucket(const std::string& bucket, std::string& error) const;
 
   // The URL of key in bucket; the key is percent-encoded except for "/".
   std::string objectUrl(const std::string& bucket, const std::string& key) const;

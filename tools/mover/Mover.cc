@@ -47,21 +47,28 @@ class Checksum {
   XXH3_state_t* state_;
 };
 
-std::string driverError(MXBaseRemoteFile& driver) {
-  return driver.GetLastErrorString() + " (code " + std::to_string(driver.GetLastErrorCode()) + ")";
+// Why the driver failed: its last error, or, when it keeps none (a failed
+// CloseFile leaves the error state as it was), the agent's own failure text.
+std::string driverError(MXBaseRemoteFile& driver, OrbEnvironment& environment) {
+  std::string reason = driver.GetLastErrorString();
+  if (reason.empty()) reason = environment.getFailure();
+  if (reason.empty()) reason = "the agent gave no reason";
+  const long long code = driver.GetLastErrorCode();
+  return code == 0 ? reason : reason + " (code " + std::to_string(code) + ")";
 }
 
 // Reads one cloud file from the driver into writer; size and checksum go to
 // entry.
-bool readCloudFile(MXBaseRemoteFile& driver, std::vector<char>& buffer, ObjectWriter& writer,
-                   CloudFileEntry& entry, const StreamOptions& options, std::string& error) {
+bool readCloudFile(MXBaseRemoteFile& driver, OrbEnvironment& environment,
+                   std::vector<char>& buffer, ObjectWriter& writer, CloudFileEntry& entry,
+                   const StreamOptions& options, std::string& error) {
   Checksum checksum;
   entry.size = 0;
   entry.lines = 0;
   while (true) {
     long long bytesRead = 0;
     if (!driver.ReadFile(buffer.data(), static_cast<long long>(buffer.size()), bytesRead)) {
-      error = "reading cloud file " + entry.name + " failed: " + driverError(driver);
+      error = "reading cloud file " + entry.name + " failed: " + driverError(driver, environment);
       return false;
     }
     if (bytesRead == 0) break;
@@ -100,13 +107,13 @@ std::string corrupt(Bucket& bucket, const CloudFileEntry& entry) {
 
 // Writes one stored cloud file through the driver, checking its checksum on
 // the way.
-bool writeCloudFile(MXBaseRemoteFile& driver, Bucket& bucket, const CloudFileEntry& entry,
-                    std::vector<char>& buffer, std::string& error) {
+bool writeCloudFile(MXBaseRemoteFile& driver, OrbEnvironment& environment, Bucket& bucket,
+                    const CloudFileEntry& entry, std::vector<char>& buffer, std::string& error) {
   bool missing = false;
   std::unique_ptr<ObjectReader> reader = bucket.open(entry.name, missing, error);
   if (!reader) return false;
   if (!driver.CreateCloudFile(entry.name, MXRFInfo())) {
-    error = "creating cloud file " + entry.name + " failed: " + driverError(driver);
+    error = "creating cloud file " + entry.name + " failed: " + driverError(driver, environment);
     return false;
   }
   Checksum checksum;
@@ -115,7 +122,7 @@ bool writeCloudFile(MXBaseRemoteFile& driver, Bucket& bucket, const CloudFileEnt
     if (!reader->read(buffer.data(), buffer.size(), got, error)) return false;
     checksum.update(buffer.data(), got);
     if (got > 0 && !driver.WriteFile(buffer.data(), static_cast<long long>(got))) {
-      error = "writing cloud file " + entry.name + " failed: " + driverError(driver);
+      error = "writing cloud file " + entry.name + " failed: " + driverError(driver, environment);
       return false;
     }
   }
@@ -124,7 +131,7 @@ bool writeCloudFile(MXBaseRemoteFile& driver, Bucket& bucket, const CloudFileEnt
     return false;
   }
   if (!driver.CloseFile()) {
-    error = "closing cloud file " + entry.name + " failed: " + driverError(driver);
+    error = "closing cloud file " + entry.name + " failed: " + driverError(driver, environment);
     return false;
   }
   return true;
@@ -232,6 +239,12 @@ uint64_t Manifest::lines() const {
   return total;
 }
 
+uint64_t Manifest::bytes() const {
+  uint64_t total = 0;
+  for (const CloudFileEntry& entry : files) total += entry.size;
+  return total;
+}
+
 bool Manifest::save(Bucket& bucket, std::string& error, const std::string& crashScope) const {
   std::string text = std::string(kManifestHeader) + "\n";
   for (const CloudFileEntry& entry : files) {
@@ -294,11 +307,12 @@ bool backupStream(Bucket& bucket, Manifest& manifest, std::shared_ptr<OrbBuffere
     CloudFileEntry entry;
     entry.name = cloudFileName(index);
     if (!driver->OpenCloudFile(entry.name)) {
-      error = "opening cloud file " + entry.name + " failed: " + driverError(*driver);
+      error = "opening cloud file " + entry.name + " failed: " + driverError(*driver, agent->environment);
       return false;
     }
     std::unique_ptr<ObjectWriter> writer = bucket.create(entry.name, error);
-    if (!writer || !readCloudFile(*driver, buffer, *writer, entry, options, error)) {
+    if (!writer ||
+        !readCloudFile(*driver, agent->environment, buffer, *writer, entry, options, error)) {
       return false;
     }
     driver->CloseFile();
@@ -356,13 +370,16 @@ bool restoreStream(Bucket& bucket, const Manifest& manifest,
   CloudDBRemoteFileFactory factory;
   factory.input = agent;
   std::vector<char> buffer(options.buffer);
-  for (const CloudFileEntry& entry : manifest.files) {
+  for (size_t index = options.firstFile; index < manifest.files.size(); ++index) {
+    const CloudFileEntry& entry = manifest.files[index];
     std::shared_ptr<MXBaseRemoteFile> driver =
         factory.createObject(CloudConnectionDetails(), bucket.describe(""), 0);
-    if (!writeCloudFile(*driver, bucket, entry, buffer, error)) return false;
+    if (!writeCloudFile(*driver, agent->environment, bucket, entry, buffer, error)) return false;
     ++result.cloudFiles;
     result.streamBytes += entry.size;
     if (options.progress != nullptr) options.progress->add(entry.size, 1);
+    if (options.fileDone && !options.fileDone(index + 1, error)) return false;
+    crashPoint("restored", options.crashScope);
   }
   return true;
 }

@@ -51,6 +51,7 @@ struct Manifest {
   // Where a resumed backup continues: the last stored safe restart string.
   std::string resumeFrom() const { return files.empty() ? "" : files.back().restart; }
   uint64_t lines() const;
+  uint64_t bytes() const;
 
   std::vector<CloudFileEntry> files;
   bool complete = false;
@@ -82,6 +83,10 @@ struct StreamOptions {
   size_t stopAfter = 0;       // stop after storing this many cloud files; 0: never
   Progress* progress = nullptr;
   std::string crashScope;  // names this stream's crash points too (see crashPoint)
+  // Restores: the cloud files before firstFile were written by an earlier
+  // run; fileDone(n) is told that the first n are written completely.
+  size_t firstFile = 0;
+  std::function<bool(size_t, std::string&)> fileDone;
 };
 
 struct StreamResult {

@@ -3,6 +3,7 @@
 // atomically, so no temporary name is needed); reading gets the whole
 // object. Nothing is staged on local disk.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "tools/cloud/S3Client.h"
@@ -48,10 +49,21 @@ class MemoryReader : public ObjectReader {
   size_t offset_ = 0;
 };
 
+// What the buckets of one S3 bucket share: the client, and whether the
+// bucket has been found to exist.
+struct S3Connection {
+  explicit S3Connection(cloud::ServiceConfig config) : client(std::move(config)) {}
+  cloud::S3Client client;
+  std::atomic<bool> bucketExists{false};
+};
+
 class S3Bucket : public Bucket {
  public:
-  S3Bucket(std::shared_ptr<const cloud::S3Client> client, std::string bucket, std::string prefix)
-      : client_(std::move(client)), bucket_(std::move(bucket)), prefix_(std::move(prefix)) {}
+  S3Bucket(std::shared_ptr<S3Connection> connection, std::string bucket, std::string prefix)
+      : connection_(std::move(connection)),
+        client_(&connection_->client),
+        bucket_(std::move(bucket)),
+        prefix_(std::move(prefix)) {}
 
   std::string describe(const std::string& name) const override {
     return "s3://" + bucket_ + "/" + key(name);
@@ -65,7 +77,7 @@ class S3Bucket : public Bucket {
                                      std::string& error) override {
     std::string data;
     if (!client_->getObject(bucket_, key(name), data, missing, error)) {
-      if (missing) error = "no such object: " + describe(name);
+      if (missing) noSuchObject(name, missing, error);
       return nullptr;
     }
     return std::make_unique<MemoryReader>(std::move(data));
@@ -76,20 +88,32 @@ class S3Bucket : public Bucket {
     if (client_->headObject(bucket_, key(name), object.size, object.tag, missing, error)) {
       return true;
     }
-    if (missing) error = "no such object: " + describe(name);
+    if (missing) noSuchObject(name, missing, error);
     return false;
   }
 
   std::unique_ptr<Bucket> child(const std::string& name) const override {
-    return std::make_unique<S3Bucket>(client_, bucket_, key(name));
+    return std::make_unique<S3Bucket>(connection_, bucket_, key(name));
   }
 
  private:
+  // A missing object is only missing when its bucket exists and the server
+  // is S3; S3 says no more than 404 to a HEAD of either.
+  void noSuchObject(const std::string& name, bool& missing, std::string& error) {
+    if (!connection_->bucketExists && !client_->checkBucket(bucket_, error)) {
+      missing = false;
+      return;
+    }
+    connection_->bucketExists = true;
+    error = "no such object: " + describe(name);
+  }
+
   std::string key(const std::string& name) const {
     return prefix_.empty() ? name : prefix_ + "/" + name;
   }
 
-  std::shared_ptr<const cloud::S3Client> client_;
+  std::shared_ptr<S3Connection> connection_;
+  const cloud::S3Client* client_;
   std::string bucket_;
   std::string prefix_;
 };
@@ -111,7 +135,7 @@ std::unique_ptr<Bucket> openS3Bucket(const std::string& location,
   }
   cloud::ServiceConfig config;
   if (!cloud::loadServiceConfig(cloud::Service::kS3, overrides, config, error)) return nullptr;
-  return std::make_unique<S3Bucket>(std::make_shared<cloud::S3Client>(config), bucket, prefix);
+  return std::make_unique<S3Bucket>(std::make_shared<S3Connection>(config), bucket, prefix);
 }
 
 }  // namespace mover

@@ -11,6 +11,7 @@
 #include "tools/agents/TableScan.h"
 #include "tools/agents/TableSchema.h"
 #include "tools/agents/TableWrite.h"
+#include "tools/mover/RestoreState.h"
 
 namespace mover {
 namespace {
@@ -140,6 +141,15 @@ bool backupPart(Bucket& bucket, const std::string& name, const TableOptions& opt
   return false;
 }
 
+// What one stream of a backup adds to the result: this run's, and the whole.
+void addRun(const StreamResult& run, const Manifest& manifest, TableResult& result) {
+  result.cloudFiles += run.cloudFiles;
+  result.streamBytes += run.streamBytes;
+  result.stopped = result.stopped || run.stopped;
+  result.totalCloudFiles += manifest.files.size();
+  result.totalBytes += manifest.bytes();
+}
+
 bool backupSegments(Bucket& bucket, const TableOptions& options, const Clients& clients,
                     TableMetadata& metadata, TableResult& result, std::string& error) {
   std::vector<Manifest> manifests(metadata.segments);
@@ -157,10 +167,10 @@ bool backupSegments(Bucket& bucket, const TableOptions& options, const Clients& 
                           results[segment], failure);
       },
       error);
+  // Counted from the manifests, so that every item counts once across runs.
+  metadata.items = 0;
   for (int segment = 0; segment < metadata.segments; ++segment) {
-    result.cloudFiles += results[segment].cloudFiles;
-    result.streamBytes += results[segment].streamBytes;
-    result.stopped = result.stopped || results[segment].stopped;
+    addRun(results[segment], manifests[segment], result);
     metadata.items += manifests[segment].lines();
   }
   return ok;
@@ -182,65 +192,101 @@ bool backupStreamRecords(Bucket& bucket, const TableOptions& options, const Clie
                                           metadata.stream, resumeFrom);
   };
   const bool ok = backupPart(bucket, kStreamName, options, agent, manifest, stream, error);
-  result.cloudFiles += stream.cloudFiles;
-  result.streamBytes += stream.streamBytes;
-  result.stopped = result.stopped || stream.stopped;
+  addRun(stream, manifest, result);
   result.records = manifest.lines();
   return ok;
 }
 
+// The target table, checked: the table of the interrupted restore (with
+// --resume), a new table created from the backup, or an existing one with
+// the backup's key (empty, or written into with --into-existing). fresh: the
+// table held nothing before the restore, so its count is checked.
 bool prepareTarget(const cloud::DynamoClient& client, const TableOptions& options,
-                   const TableMetadata& metadata, bool& fresh, std::string& error) {
+                   const TableMetadata& metadata, RestoreState& state, bool& fresh,
+                   std::string& error) {
   TableMetadata existing;
   bool missing = false;
-  if (!describeTable(client, options.table, existing, missing, error)) {
+  if (options.resume) {
+    if (!state.load(missing, error)) return false;
+    fresh = state.created();
+    if (!describeTable(client, options.table, existing, missing, error)) {
+      if (missing) error = "table " + options.table + " is gone: restore anew without --resume";
+      return false;
+    }
+  } else if (!describeTable(client, options.table, existing, missing, error)) {
     fresh = true;
-    return missing && createTable(client, options.table, metadata, error);
+    return missing && createTable(client, options.table, metadata, error) &&
+           state.start(true, error);
   }
   if (existing.keyNames != metadata.keyNames) {
     error = "table " + options.table + " has another key than the backed-up table";
     return false;
   }
+  if (options.resume) return true;
   if (!isEmpty(client, options.table, fresh, error)) return false;
-  if (fresh || options.intoExisting) return true;
-  error = "table " + options.table + " is not empty (use --into-existing to write into it)";
+  if (fresh || options.intoExisting) return state.start(fresh, error);
+  error = "table " + options.table +
+          " is not empty (use --into-existing to write into it, or --resume to continue an "
+          "interrupted restore)";
   return false;
 }
 
 // A checked stream of the backup with its manifest.
 struct Part {
+  std::string name;
   std::unique_ptr<Bucket> bucket;
   Manifest manifest;
 };
 
 bool preparePart(Bucket& bucket, const std::string& name, Part& part, std::string& error) {
+  part.name = name;
   part.bucket = bucket.child(name);
   return prepareRestore(*part.bucket, part.manifest, error);
 }
 
 using InputMaker = std::function<std::shared_ptr<OrbBufferedInput>(int, OrbEnvironment&)>;
 
+// What a restore keeps of its progress: where, and the part's count of
+// touched items (nullptr: none).
+struct Keeping {
+  RestoreState* state = nullptr;
+  uint64_t* touched = nullptr;
+};
+
 bool restorePart(Part& part, const TableOptions& options, const InputMaker& makeInput, int index,
-                 TableResult& result, std::string& error) {
+                 TableResult& result, std::string& error, Keeping keeping = Keeping()) {
   OrbLoggingEnvironment environment("");
+  StreamOptions scoped = options.stream;
+  if (keeping.state != nullptr) {
+    const RestoreState::Progress done = keeping.state->progress(part.name);
+    scoped.crashScope = part.name;
+    scoped.firstFile = done.files;
+    if (keeping.touched != nullptr) *keeping.touched = done.touched;
+    scoped.fileDone = [&](size_t files, std::string& failure) {
+      const uint64_t touched = keeping.touched != nullptr ? *keeping.touched : 0;
+      return keeping.state->record(part.name, {files, touched}, failure);
+    };
+  }
   StreamResult stream;
-  const bool ok = restoreStream(*part.bucket, part.manifest, makeInput(index, environment),
-                                options.stream, stream, error);
+  const bool ok = restoreStream(*part.bucket, part.manifest, makeInput(index, environment), scoped,
+                                stream, error);
   result.cloudFiles += stream.cloudFiles;
   result.streamBytes += stream.streamBytes;
   return ok;
 }
 
 // Restores every segment into per-segment inputs made by makeInput, each on
-// its own thread.
+// its own thread; with state, from where an interrupted restore left them.
 bool restoreSegments(std::vector<Part>& segments, const TableOptions& options,
-                     const InputMaker& makeInput, TableResult& result, std::string& error) {
+                     const InputMaker& makeInput, TableResult& result, std::string& error,
+                     RestoreState* state = nullptr, std::vector<uint64_t>* touched = nullptr) {
   std::vector<TableResult> results(segments.size());
   const bool ok = inParallel(
       static_cast<int>(segments.size()),
       [&](int segment, std::string& failure) {
+        const Keeping keeping{state, touched != nullptr ? &(*touched)[segment] : nullptr};
         return restorePart(segments[segment], options, makeInput, segment, results[segment],
-                           failure);
+                           failure, keeping);
       },
       error);
   for (const TableResult& part : results) {
@@ -264,15 +310,16 @@ bool prepareParts(Bucket& bucket, const TableMetadata& metadata, std::vector<Par
   return true;
 }
 
-bool restoreIntoTable(Bucket& bucket, const TableMetadata& metadata, const TableOptions& options,
-                      TableResult& result, std::string& error) {
+bool restoreIntoTable(const std::string& location, Bucket& bucket, const TableMetadata& metadata,
+                      const TableOptions& options, TableResult& result, std::string& error) {
   Clients clients;
   std::vector<Part> segments;
   Part stream;
+  RestoreState state(location, options.table);
   bool fresh = false;
   if (!prepareParts(bucket, metadata, segments, stream, result, error) ||
       !clients.open(options.cloud, error) ||
-      !prepareTarget(*clients.table, options, metadata, fresh, error)) {
+      !prepareTarget(*clients.table, options, metadata, state, fresh, error)) {
     return false;
   }
   const cloud::DynamoClient& client = *clients.table;
@@ -282,20 +329,23 @@ bool restoreIntoTable(Bucket& bucket, const TableMetadata& metadata, const Table
     auto keys = [&](int, OrbEnvironment& environment) {
       return std::make_shared<ReplayedKeys>(environment, metadata.keyNames, replayed);
     };
-    if (!restorePart(stream, options, keys, 0, result, error)) return false;
+    TableResult read;
+    if (!restorePart(stream, options, keys, 0, read, error)) return false;
   }
   std::vector<uint64_t> touched(segments.size());
   auto items = [&](int segment, OrbEnvironment& environment) {
     return std::make_shared<TableWriteInput>(environment, client, options.table, metadata.keyNames,
                                              &replayed, &touched[segment]);
   };
-  if (!restoreSegments(segments, options, items, result, error)) return false;
+  if (!restoreSegments(segments, options, items, result, error, &state, &touched)) return false;
   uint64_t expected = result.items;
   if (stream.bucket) {
     auto replay = [&](int, OrbEnvironment& environment) {
       return std::make_shared<ReplayInput>(environment, client, options.table, metadata.keyNames);
     };
-    if (!restorePart(stream, options, replay, 0, result, error)) return false;
+    if (!restorePart(stream, options, replay, 0, result, error, Keeping{&state, nullptr})) {
+      return false;
+    }
     for (uint64_t count : touched) expected -= count;
     for (const auto& [key, exists] : replayed) expected += exists ? 1 : 0;
   }
@@ -304,6 +354,22 @@ bool restoreIntoTable(Bucket& bucket, const TableMetadata& metadata, const Table
     error = "table " + options.table + " holds " + std::to_string(result.counted) +
             " items after the restore, the backup " + std::to_string(expected);
     return false;
+  }
+  state.finish();
+  return true;
+}
+
+// The scan files of every segment in the directory environment at path.
+bool createScanFiles(OrbPrototypeEnvironment& directory, const std::string& path,
+                     const TableMetadata& metadata, std::vector<std::shared_ptr<OrbOutput>>& files,
+                     std::string& error) {
+  for (int segment = 0; segment < metadata.segments; ++segment) {
+    files.push_back(directory.createScanOutput(metadata.table, static_cast<uint32_t>(segment)));
+    if (!files.back()->flush()) {
+      error = "cannot create the file of segment " + std::to_string(segment) + " of " +
+              metadata.table + " in " + path + " (is the directory writable?)";
+      return false;
+    }
   }
   return true;
 }
@@ -333,9 +399,7 @@ bool restoreIntoDirectory(Bucket& bucket, const TableMetadata& metadata,
     }
   }
   std::vector<std::shared_ptr<OrbOutput>> files;
-  for (int segment = 0; segment < metadata.segments; ++segment) {
-    files.push_back(directory.createScanOutput(metadata.table, static_cast<uint32_t>(segment)));
-  }
+  if (!createScanFiles(directory, staging.string(), metadata, files, error)) return false;
   auto copy = [&](int segment, OrbEnvironment& environment) {
     return std::make_shared<LineCopyInput>(environment, files[segment]);
   };
@@ -414,9 +478,7 @@ bool runTableDump(const TableOptions& options, TableResult& result, std::string&
   fs::create_directories(options.location, code);
   OrbPrototypeEnvironment directory(options.location);
   std::vector<std::shared_ptr<OrbOutput>> files;
-  for (int segment = 0; segment < metadata.segments; ++segment) {
-    files.push_back(directory.createScanOutput(metadata.table, static_cast<uint32_t>(segment)));
-  }
+  if (!createScanFiles(directory, options.location, metadata, files, error)) return false;
   std::vector<uint64_t> items(metadata.segments);
   if (!inParallel(
           metadata.segments,
@@ -478,7 +540,7 @@ bool runTableRestore(const std::string& location, const TableOptions& options, T
   result.consistency = metadata.consistency();
   const bool ok = options.table.empty()
                       ? restoreIntoDirectory(*bucket, metadata, options, result, error)
-                      : restoreIntoTable(*bucket, metadata, options, result, error);
+                      : restoreIntoTable(location, *bucket, metadata, options, result, error);
   result.seconds = stopwatch.seconds();
   return ok;
 }

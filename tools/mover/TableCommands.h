@@ -47,8 +47,11 @@ struct TableOptions {
 struct TableResult {
   uint64_t items = 0;    // scanned (backup, dump) or written (restore)
   uint64_t records = 0;  // stream records captured or replayed
-  size_t cloudFiles = 0;
-  uint64_t streamBytes = 0;
+  size_t cloudFiles = 0;     // moved by this run
+  uint64_t streamBytes = 0;  // moved by this run
+  // A backup's whole, over every run of it.
+  size_t totalCloudFiles = 0;
+  uint64_t totalBytes = 0;
   int segments = 0;
   double seconds = 0;
   bool stopped = false;

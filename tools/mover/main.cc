@@ -45,9 +45,12 @@ void warnAboutOtherFiles(const std::string& directory) {
   }
 }
 
+const char kTableOnly[] = "Tables (dynamodb://TABLE)";
+const char kDirectoryOnly[] = "Dump directories";
+
 void addCloudOptions(CLI::App* command, cloud::ConfigOverrides& cloud) {
   command->add_option("--endpoint-url", cloud.endpointUrl,
-                      "Send AWS requests here (a local or AWS-compatible server)");
+                      "Send AWS requests to this URL (a local or AWS-compatible server)");
   command
       ->add_option("--max-attempts", cloud.maxAttempts,
                    "Attempts per AWS request before giving up (default 8)")
@@ -61,10 +64,23 @@ void addBuffer(CLI::App* command, mover::StreamOptions& stream, const char* help
 }
 
 void addSegments(CLI::App* command, int& segments) {
-  command->add_option("--segments", segments, "Parallel scan segments of a table")
+  command->add_option("--segments", segments, "Parallel scan segments of the table")
       ->capture_default_str()
-      ->check(CLI::Range(1, 1000));
+      ->check(CLI::Range(1, 1000))
+      ->group(kTableOnly);
 }
+
+// What every command that talks to AWS reads from the environment.
+const char kEnvironmentHelp[] =
+    "AWS settings come from the environment, as AWS's own tools read them:\n"
+    "  AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY, AWS_SESSION_TOKEN  credentials\n"
+    "  AWS_REGION (else AWS_DEFAULT_REGION, else us-east-1)          region\n"
+    "  AWS_ENDPOINT_URL_S3, AWS_ENDPOINT_URL_DYNAMODB,\n"
+    "  AWS_ENDPOINT_URL_DYNAMODB_STREAMS, AWS_ENDPOINT_URL           endpoints (--endpoint-url "
+    "first)\n"
+    "  AWS_MAX_ATTEMPTS                                              attempts (--max-attempts "
+    "first)\n"
+    "A BUCKET is a local directory or s3://NAME[/PREFIX].";
 
 double mebibytes(uint64_t bytes) { return bytes / 1048576.0; }
 
@@ -105,10 +121,15 @@ int backupTable(mover::TableOptions& options) {
   if (result.stopped) return stopped(result.cloudFiles);
   std::printf(
       "backed up %llu items and %llu stream records of %s in %d segments, %zu cloud "
-      "files, %.2f MiB; %s\n",
+      "files, %.2f MiB; %s",
       static_cast<unsigned long long>(result.items),
       static_cast<unsigned long long>(result.records), options.table.c_str(), result.segments,
-      result.cloudFiles, mebibytes(result.streamBytes), result.consistency.c_str());
+      result.totalCloudFiles, mebibytes(result.totalBytes), result.consistency.c_str());
+  if (options.resume) {
+    std::printf(" (this run: %zu cloud files, %.2f MiB)", result.cloudFiles,
+                mebibytes(result.streamBytes));
+  }
+  std::printf("\n");
   return 0;
 }
 
@@ -118,6 +139,9 @@ int restore(const std::string& bucket, const std::string& target, mover::TableOp
   std::string error;
   bool table = false;
   if (!mover::holdsTableBackup(bucket, options.cloud, table, error)) return fail(error);
+  if (options.resume && !mover::isTableLocation(target)) {
+    return fail("--resume continues a restore into a table; a directory is restored anew");
+  }
   if (!table && !mover::isTableLocation(target)) {
     mover::RestoreOptions restore{bucket, target, options.stream, options.cloud};
     mover::TransferResult result;
@@ -154,6 +178,12 @@ int main(int argc, char** argv) {
   CLI::App app{"Backs up and restores DynamoDB tables and dumps through the clouddb plug-in"};
   app.name("clouddb-mover");
   app.require_subcommand(1);
+  app.set_version_flag("--version", "clouddb-mover " CLOUDDB_VERSION);
+  // A usage error is one line, like every other failure.
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return "clouddb-mover: error: " + std::string(e.what()) + " (see --help)\n";
+  });
+  app.footer(kEnvironmentHelp);
 
   std::string source;
   std::string bucket;
@@ -164,16 +194,21 @@ int main(int argc, char** argv) {
   backupCommand->add_option("SOURCE", source, "A dump directory or dynamodb://TABLE")->required();
   backupCommand->add_option("BUCKET", bucket, "A directory or s3://NAME[/PREFIX]")->required();
   backupCommand
-      ->add_option("--limit", table.stream.limit, "Approximate cloud file size; 0: no limit")
+      ->add_option("--limit", table.stream.limit,
+                   "Approximate cloud file size in bytes; a cloud file holds at least one "
+                   "--buffer (unless the backup ends first); 0: one cloud file (directories only)")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
-  addBuffer(backupCommand, table.stream, "Read buffer size");
+  addBuffer(backupCommand, table.stream, "The data mover's read buffer in bytes");
+  backupCommand->add_flag("--resume", table.resume,
+                          "Continue an interrupted backup from its last stored cloud file");
   addSegments(backupCommand, table.segments);
-  backupCommand->add_flag("--resume", table.resume, "Continue an interrupted backup");
-  backupCommand->add_flag("--no-stream", table.noStream,
-                          "Scan only, even when the table has a stream");
-  backupCommand->add_option("--debug-copy", backup.debugCopy,
-                            "Also write the whole backup stream of a dump directory to this file");
+  backupCommand
+      ->add_flag("--no-stream", table.noStream, "Scan only, even when the table has a stream")
+      ->group(kTableOnly);
+  backupCommand
+      ->add_option("--debug-copy", backup.debugCopy, "Also write the whole backup stream to a file")
+      ->group(kDirectoryOnly);
   backupCommand->add_option("--stop-after", table.stream.stopAfter)->group("");  // for tests
   addCloudOptions(backupCommand, table.cloud);
 
@@ -182,9 +217,14 @@ int main(int argc, char** argv) {
       "restore", "Restore the backup in BUCKET into TARGET (a directory or dynamodb://TABLE)");
   restoreCommand->add_option("BUCKET", bucket, "A bucket written by backup")->required();
   restoreCommand->add_option("TARGET", target, "A directory or dynamodb://TABLE")->required();
-  addBuffer(restoreCommand, table.stream, "Write buffer size");
-  restoreCommand->add_flag("--into-existing", table.intoExisting,
-                           "Write into a table that already holds items");
+  addBuffer(restoreCommand, table.stream, "The data mover's write buffer in bytes");
+  restoreCommand
+      ->add_flag("--into-existing", table.intoExisting, "Write into a table that already holds items")
+      ->group(kTableOnly);
+  restoreCommand
+      ->add_flag("--resume", table.resume,
+                 "Continue an interrupted restore into a table from its last written cloud files")
+      ->group(kTableOnly);
   addCloudOptions(restoreCommand, table.cloud);
 
   CLI::App* dumpCommand = app.add_subcommand(
@@ -192,8 +232,9 @@ int main(int argc, char** argv) {
   dumpCommand->add_option("TABLE", source, "dynamodb://TABLE")->required();
   dumpCommand->add_option("DIR", target, "Where the files go")->required();
   addSegments(dumpCommand, table.segments);
-  dumpCommand->add_flag("--no-stream", table.noStream,
-                        "Scan only, even when the table has a stream");
+  dumpCommand
+      ->add_flag("--no-stream", table.noStream, "Scan only, even when the table has a stream")
+      ->group(kTableOnly);
   addCloudOptions(dumpCommand, table.cloud);
 
   mover::DemoOptions demo;
@@ -202,7 +243,8 @@ int main(int argc, char** argv) {
   demoCommand->add_option("--items", demo.items, "Items in the generated table")
       ->capture_default_str()
       ->check(CLI::Range(1, 10000000));
-  demoCommand->add_option("--limit", demo.limit, "Approximate cloud file size; 0: no limit")
+  demoCommand
+      ->add_option("--limit", demo.limit, "Approximate cloud file size in bytes; 0: no limit")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
   addSegments(demoCommand, demo.segments);
@@ -210,7 +252,16 @@ int main(int argc, char** argv) {
                           "Use this DynamoDB server instead of starting moto_server");
   demoCommand->add_flag("--dump-directory", demo.dumpDirectory,
                         "Back up a generated dump directory instead of a table");
+  for (CLI::App* command : {backupCommand, restoreCommand, dumpCommand}) {
+    command->footer(kEnvironmentHelp);
+  }
 
+  const std::string first = argc > 1 ? argv[1] : "-";
+  if (first[0] != '-' && first != "backup" && first != "restore" && first != "dump" &&
+      first != "demo") {
+    return fail("unknown command " + first +
+                " (the commands are backup, restore, dump and demo; see --help)");
+  }
   CLI11_PARSE(app, argc, argv);
   // The driver's per-file debug lines only on request (EVDEBUG_LEVEL=1 or
   // more); errors are always shown.

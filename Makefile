@@ -11,7 +11,7 @@ TEST_JOBS ?= $(shell echo $$(( $$(nproc) * 2 )))
 SANITIZER_ENV = ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:abort_on_error=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test sanitize tsan fuzz bench bench-table mutants demo package format clean
+.PHONY: all deps build test sanitize tsan fuzz bench bench-table mutants demo plain package format clean
 
 all: build
 
@@ -30,9 +30,26 @@ sanitize: deps
 	cmake --build $(ASAN_DIR)
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(TEST_JOBS)
 
-# Backs up and restores a generated table dump through the plug-in.
-demo: build
+# Backs up a live table on a local moto_server through the plug-in while it
+# is written to, restores it and compares. Installs and builds only what the
+# demo needs.
+demo:
+	bash scripts/install-deps.sh demo
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) --target clouddb-mover
 	$(BUILD_DIR)/tools/clouddb-mover demo
+
+# The library as a machine with only a compiler, CMake and RapidJSON builds
+# it: the other packages are hidden from CMake, and the tools say that they
+# are left out.
+PLAIN_DIR ?= build-plain
+plain: deps
+	mkdir -p $(PLAIN_DIR)
+	cmake -S . -B $(PLAIN_DIR) -G Ninja $(foreach package,CLI11 CURL PkgConfig GTest benchmark,\
+	  -DCMAKE_DISABLE_FIND_PACKAGE_$(package)=ON) 2>&1 | tee $(PLAIN_DIR)/configure.log
+	grep -q "clouddb-mover and the tools are not built: install" $(PLAIN_DIR)/configure.log
+	cmake --build $(PLAIN_DIR)
+	test -f $(PLAIN_DIR)/libclouddb.so && test ! -e $(PLAIN_DIR)/tools/clouddb-mover
 
 # Benchmarks with repetitions; the table at the end gives the medians and
 # their ratios to memcpy, istringstream + getline and a bare DOM parse.
@@ -75,4 +92,4 @@ format:
 	git ls-files '*.h' '*.cc' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) build-fuzz
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(PLAIN_DIR) build-fuzz

@@ -5,20 +5,26 @@
 # tests/servers/package-lock.json). Runs as root (or through sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# "demo": only what `make demo` needs (the plug-in, the host stand-in,
+# clouddb-mover and moto_server).
+only_demo=false
+[ "${1:-}" = demo ] && only_demo=true
 
 packages=(
   cmake
   ninja-build
   g++
-  binutils
-  libgtest-dev
-  libgmock-dev
-  libbenchmark-dev
   rapidjson-dev
   libcli11-dev
   libxxhash-dev
   libcurl4-openssl-dev
   pkgconf
+)
+$only_demo || packages+=(
+  binutils
+  libgtest-dev
+  libgmock-dev
+  libbenchmark-dev
   clang
   libclang-rt-dev
   dpkg-dev
@@ -31,7 +37,7 @@ for package in "${packages[@]}"; do
   fi
 done
 
-command -v node > /dev/null || missing+=(nodejs npm)
+$only_demo || command -v node > /dev/null || missing+=(nodejs npm)
 command -v python3 > /dev/null || missing+=(python3 python3-pip)
 
 sudo=""
@@ -49,6 +55,7 @@ if ! command -v moto_server > /dev/null; then
     --break-system-packages 'moto[server]'
 fi
 
+$only_demo && exit 0
 servers=tests/servers
 if [ ! -d "$servers/node_modules" ] || [ "$servers/package-lock.json" -nt "$servers/node_modules" ]; then
   echo "Installing dynalite and s3rver (npm ci in $servers) for the tests"

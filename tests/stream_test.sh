@@ -28,7 +28,13 @@ backup_under_writes() {
   local name=$1 hold=$work/$1.hold
   python3 "$here/servers/awsctl.py" writer "$moto" "$name" "$hold" > "$work/$name.writes" &
   local writer=$!
-  while [ ! -e "$hold.writing" ]; do sleep 0.02; done
+  # A writer that has not written within this bound has failed (generous,
+  # for a busy machine).
+  local deadline=$((SECONDS + 120))
+  while [ ! -e "$hold.writing" ]; do
+    [ $SECONDS -lt $deadline ] || { echo "the writer made no write in 120 s"; return 1; }
+    sleep 0.02
+  done
   { (env CLOUDDB_MOVER_HOLD_AFTER_SCAN="$hold" "${@:2}" "$mover" backup "dynamodb://$name" \
     "$work/$name" --endpoint-url "$moto" "${small[@]}") > "$work/$name.out" 2>&1; } 2> /dev/null
   local status=$?

@@ -3,7 +3,8 @@
 # exits.
 #   start_moto       S3, DynamoDB and DynamoDB Streams (moto_server)
 #   start_dynalite   DynamoDB on LevelDB (npm package, installed by npm ci)
-#   start_s3rver     S3 that checks signing headers (npm package)
+#   start_s3rver     S3 (npm package); it insists on the signing headers but
+#                    checks no signature
 #   start_proxy URL RATE KINDS
 #                    the fault-injecting proxy in front of URL
 # Each prints the server's URL; stop_server URL stops one early.
@@ -52,9 +53,14 @@ free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
+# How long a server may take to start: generous, for a machine whose cores
+# are busy with other tests (moto_server alone takes seconds to import).
+server_start_seconds=${server_start_seconds:-120}
+
 # wait_for URL PID: until something answers at URL, or the server died.
 wait_for() {
-  for _ in $(seq 1 200); do
+  local deadline=$((SECONDS + server_start_seconds))
+  while [ $SECONDS -lt $deadline ]; do
     curl -s -o /dev/null "$1" && return 0
     alive "$2" || return 1
     sleep 0.05
@@ -70,7 +76,7 @@ launch() {
   local pid=$!
   echo "$pid" > "$server_work/$port.pid"
   if ! wait_for "http://127.0.0.1:$port/" "$pid"; then
-    echo "cannot start $name: $(tail -n 3 "$server_work/$name-$port.log")" >&2
+    echo "cannot start $name within $server_start_seconds s: $(tail -n 3 "$server_work/$name-$port.log")" >&2
     return 1
   fi
   echo "http://127.0.0.1:$port"

@@ -19,7 +19,7 @@ extern char** environ;
 namespace mover {
 namespace {
 
-constexpr int kStartPolls = 600;  // 30 seconds
+constexpr int kStartPolls = 2400;  // 120 seconds: moto_server starts slowly on a busy machine
 constexpr auto kStartPoll = std::chrono::milliseconds(50);
 
 sockaddr_in loopback(uint16_t port) {
@@ -86,7 +86,7 @@ bool LocalServer::start(std::string& error) {
     }
     std::this_thread::sleep_for(kStartPoll);
   }
-  error = "moto_server does not answer on port " + portText;
+  error = "moto_server does not answer on port " + portText + " within 120 seconds";
   return false;
 }
 

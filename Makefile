@@ -45,7 +45,7 @@ demo:
 PLAIN_DIR ?= build-plain
 plain: deps
 	mkdir -p $(PLAIN_DIR)
-	cmake -S . -B $(PLAIN_DIR) -G Ninja $(foreach package,CLI11 CURL PkgConfig GTest benchmark,\
+	cmake -S . -B $(PLAIN_DIR) -G Ninja $(foreach package,CLI11 CURL OpenSSL PkgConfig GTest benchmark,\
 	  -DCMAKE_DISABLE_FIND_PACKAGE_$(package)=ON) 2>&1 | tee $(PLAIN_DIR)/configure.log
 	grep -q "clouddb-mover and the tools are not built: install" $(PLAIN_DIR)/configure.log
 	cmake --build $(PLAIN_DIR)

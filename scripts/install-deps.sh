@@ -18,6 +18,7 @@ packages=(
   libcli11-dev
   libxxhash-dev
   libcurl4-openssl-dev
+  libssl-dev
   pkgconf
 )
 $only_demo || packages+=(

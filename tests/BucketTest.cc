@@ -19,6 +19,9 @@ using mover::ObjectWriter;
 
 struct Store {
   const char* name;
+  // Whether the store honours a write only when the object is absent
+  // (s3rver ignores If-None-Match and replaces the object).
+  bool conditionalWrites;
   // A new, empty bucket; dir is a fresh temporary directory.
   std::function<std::unique_ptr<Bucket>(const std::string& dir, const std::string& test)> open;
 };
@@ -46,7 +49,7 @@ class BucketContractTest : public clouddb_test::TempDirTest,
     ASSERT_TRUE(bucket);
   }
 
-  bool put(const std::string& name, const std::string& data) {
+  bool put(const std::string& name, const std::string& data = "") {
     return bucket->put(name, data, error);
   }
 
@@ -115,16 +118,42 @@ TEST_P(BucketContractTest, ChildrenAreSeparateNamespaces) {
   EXPECT_EQ(child->describe("manifest"), bucket->describe("segment-1/manifest"));
 }
 
+TEST_P(BucketContractTest, ListingNamesEveryObjectBelowInOrder) {
+  std::vector<mover::ListedEntry> objects;
+  ASSERT_TRUE(bucket->list(objects, error)) << error;
+  EXPECT_TRUE(objects.empty());
+  ASSERT_TRUE(bucket->child("segment-1")->put("part-000000", "12345", error)) << error;
+  ASSERT_TRUE(put("manifest") && put("b", "xy")) << error;
+  ASSERT_TRUE(bucket->list(objects, error)) << error;
+  std::vector<std::string> listed;
+  for (const mover::ListedEntry& object : objects) {
+    listed.push_back(object.name + " " + std::to_string(object.size));
+  }
+  EXPECT_EQ(listed, (std::vector<std::string>{"b 2", "manifest 0", "segment-1/part-000000 5"}));
+  ASSERT_TRUE(bucket->remove("b", error) && bucket->remove("b", error)) << error;
+  EXPECT_EQ(get("b"), "<missing>");
+}
+
+TEST_P(BucketContractTest, APutOfANewObjectDoesNotReplaceOne) {
+  bool exists = true;
+  ASSERT_TRUE(bucket->putNew("lock", "first", exists, error)) << error;
+  EXPECT_FALSE(exists);
+  const bool stored = bucket->putNew("lock", "second", exists, error);
+  EXPECT_EQ(stored, !GetParam().conditionalWrites);
+  EXPECT_EQ(exists, GetParam().conditionalWrites) << error;
+  EXPECT_EQ(get("lock"), GetParam().conditionalWrites ? "first" : "second");
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, BucketContractTest,
-                         testing::Values(Store{"Directory",
+                         testing::Values(Store{"Directory", true,
                                                [](const std::string& dir, const std::string&) {
                                                  return mover::openDirectoryBucket(dir + "/bucket");
                                                }},
-                                         Store{"Moto",
+                                         Store{"Moto", true,
                                                [](const std::string&, const std::string& test) {
                                                  return onServer("CLOUDDB_TEST_MOTO", test);
                                                }},
-                                         Store{"S3rver",
+                                         Store{"S3rver", false,
                                                [](const std::string&, const std::string& test) {
                                                  return onServer("CLOUDDB_TEST_S3RVER", test);
                                                }}),

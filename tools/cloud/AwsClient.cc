@@ -66,6 +66,7 @@ size_t readHeader(char* data, size_t size, size_t count, void* target) {
   const std::string line(data, size * count);
   std::string value;
   if (headerIs(line, "etag", value)) response->etag = value;
+  if (headerIs(line, "x-amz-server-side-encryption", value)) response->encryption = value;
   if (headerIs(line, "content-length", value)) {
     response->contentLength = std::strtoull(value.c_str(), nullptr, 10);
     // One allocation of the right size for the body that follows.

@@ -8,7 +8,9 @@
 // An object appears under its name all at once, when its writer commits,
 // replacing any older object of that name; before that nothing (or the
 // older object) is visible. child() gives the bucket one level down, for a
-// backup of several streams.
+// backup of several streams. list() names every object below the bucket,
+// children's too; putNew() stores an object only when none of its name
+// exists (a lock).
 //
 // A bucket object may be used by one thread at a time; buckets made with
 // child() are independent of their parent. Every failure is false with one
@@ -20,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tools/cloud/AwsConfig.h"
 
@@ -30,6 +33,12 @@ struct ObjectStat {
   // The store's own identity of the content (S3's ETag); empty for a store
   // that keeps none, whose objects must be read to be checked.
   std::string tag;
+};
+
+struct ListedEntry {
+  std::string name;  // relative to the bucket: "manifest", "segment-0/part-000000"
+  uint64_t size = 0;
+  std::string tag;  // as ObjectStat's
 };
 
 class ObjectWriter {
@@ -59,6 +68,15 @@ class Bucket {
   virtual bool stat(const std::string& name, ObjectStat& object, bool& missing,
                     std::string& error) = 0;
   virtual std::unique_ptr<Bucket> child(const std::string& name) const = 0;
+  // Every object below the bucket, sorted by name; a store's unfinished
+  // writes (a directory's "*.tmp" files) are listed too.
+  virtual bool list(std::vector<ListedEntry>& objects, std::string& error) = 0;
+  // A missing object is no error.
+  virtual bool remove(const std::string& name, std::string& error) = 0;
+  // Stores data as name only when no object of that name exists; false
+  // with exists set when one does.
+  virtual bool putNew(const std::string& name, const std::string& data, bool& exists,
+                      std::string& error) = 0;
 
   // Whole objects at once, for manifests and metadata.
   bool put(const std::string& name, const std::string& data, std::string& error);

@@ -96,6 +96,26 @@ class S3Bucket : public Bucket {
     return std::make_unique<S3Bucket>(connection_, bucket_, key(name));
   }
 
+  bool list(std::vector<ListedEntry>& objects, std::string& error) override {
+    const std::string prefix = prefix_.empty() ? "" : prefix_ + "/";
+    std::vector<cloud::ListedObject> listed;
+    if (!client_->listObjects(bucket_, prefix, listed, error)) return false;
+    objects.clear();
+    for (const cloud::ListedObject& object : listed) {
+      objects.push_back({object.key.substr(prefix.size()), object.size, object.etag});
+    }
+    return true;
+  }
+
+  bool remove(const std::string& name, std::string& error) override {
+    return client_->deleteObject(bucket_, key(name), error);
+  }
+
+  bool putNew(const std::string& name, const std::string& data, bool& exists,
+              std::string& error) override {
+    return client_->putNewObject(bucket_, key(name), data, exists, error);
+  }
+
  private:
   // A missing object is only missing when its bucket exists and the server
   // is S3; S3 says no more than 404 to a HEAD of either.

@@ -21,6 +21,7 @@ printf 'x\n' > "$work/file"
 run "$mover" backup "$work/dump" "$work/dump-bucket" &&
   run "$mover" backup dynamodb://items "$work/items" --endpoint-url "$moto" || exit 1
 port=$(free_port)
+n=0  # each row its own bucket
 
 # row EXPECTED ARGUMENTS...: clouddb-mover ARGUMENTS fails with one line
 # holding EXPECTED.
@@ -36,22 +37,22 @@ row_in() {
 row "A subcommand is required (see --help)"
 row "unknown command frobnicate (the commands are backup, restore, dump and demo" frobnicate
 row "BUCKET is required" backup "$work/dump"
-row "--buffer: Value 0 not in range" backup "$work/dump" "$work/b" --buffer 0
-row "--segments: Value 0 not in range" backup dynamodb://items "$work/b" --segments 0
+row "--buffer: Value 0 not in range" backup "$work/dump" "$work/b$((++n))" --buffer 0
+row "--segments: Value 0 not in range" backup dynamodb://items "$work/b$((++n))" --segments 0
 row "dump takes dynamodb://TABLE, not $work/dump" dump "$work/dump" "$work/d"
 row "--resume continues a restore into a table" restore "$work/dump-bucket" "$work/r" --resume
 # Settings.
 row_in "-u AWS_ACCESS_KEY_ID" "no AWS credentials: set AWS_ACCESS_KEY_ID" backup \
-  dynamodb://items "$work/b"
-row "endpoint is not an http or https URL: localhost:1" backup dynamodb://items "$work/b" \
+  dynamodb://items "$work/b$((++n))"
+row "endpoint is not an http or https URL: localhost:1" backup dynamodb://items "$work/b$((++n))" \
   --endpoint-url localhost:1
 row_in AWS_MAX_ATTEMPTS=zero "AWS_MAX_ATTEMPTS must be a positive number" backup \
-  dynamodb://items "$work/b"
+  dynamodb://items "$work/b$((++n))"
 row "at most 5 GiB" backup "$work/dump" s3://backups/x --limit 0 --endpoint-url "$moto"
 # Sources and targets.
-row "no such directory: $work/nowhere" backup "$work/nowhere" "$work/b"
+row "no such directory: $work/nowhere" backup "$work/nowhere" "$work/b$((++n))"
 row "no table missing in region us-east-1 at $moto (check the table's name, AWS_REGION" \
-  backup dynamodb://missing "$work/b" --endpoint-url "$moto"
+  backup dynamodb://missing "$work/b$((++n))" --endpoint-url "$moto"
 row "already holds a backup (use --resume" backup "$work/dump" "$work/dump-bucket"
 row "cannot create $work/file/target" restore "$work/dump-bucket" "$work/file/target"
 row "no backup in $work/empty" restore "$work/empty" "$work/r"
@@ -67,7 +68,7 @@ row "is not empty (use --into-existing to write into it, or --resume" \
 row "closing cloud file part-000000 failed: BatchWriteItem failed: HTTP 400 ValidationException" \
   restore "$work/items" dynamodb://numbered --into-existing --endpoint-url "$moto"
 # The network and the service.
-row "failed: no answer from http://127.0.0.1:$port" backup dynamodb://items "$work/b" \
+row "failed: no answer from http://127.0.0.1:$port" backup dynamodb://items "$work/b$((++n))" \
   --endpoint-url "http://127.0.0.1:$port" --max-attempts 1
 row "HeadObject failed: HTTP 403 Forbidden: access denied or a wrong signature" \
   restore s3://backups/p "$work/r" --endpoint-url "$wrong_secret"

@@ -10,12 +10,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <thread>
 
 #include "remotefile/CloudDBRemoteFileFactory.h"
 #include "tools/agents/DumpAgent.h"
 #include "tools/agents/LineEscape.h"
+#include "tools/mover/BucketLock.h"
 
 namespace mover {
 namespace {
@@ -84,20 +86,30 @@ bool readCloudFile(MXBaseRemoteFile& driver, OrbEnvironment& environment,
   return true;
 }
 
-// Size and checksum of a stored object, read in full.
-bool measureObject(Bucket& bucket, const std::string& name, uint64_t& size, uint64_t& checksum,
-                   bool& missing, std::string& error) {
+// A stored object read whole, at most limit bytes of it (got more: more
+// is stored); missing says that it is not stored at all.
+bool readObject(Bucket& bucket, const std::string& name, uint64_t limit, std::string& data,
+                bool& more, bool& missing, std::string& error) {
   std::unique_ptr<ObjectReader> reader = bucket.open(name, missing, error);
   if (!reader) return false;
-  Checksum sum;
-  std::vector<char> chunk(1 << 16);
-  size = 0;
-  for (size_t got = 1; got > 0; size += got) {
-    if (!reader->read(chunk.data(), chunk.size(), got, error)) return false;
-    sum.update(chunk.data(), got);
+  data.clear();
+  char chunk[1 << 16];
+  more = false;
+  for (size_t got = 1; got > 0;) {
+    if (!reader->read(chunk, sizeof chunk, got, error)) return false;
+    if (data.size() + got > limit) {
+      more = true;
+      return true;
+    }
+    data.append(chunk, got);
   }
-  checksum = sum.digest();
   return true;
+}
+
+uint64_t checksumOf(const std::string& data) {
+  Checksum checksum;
+  checksum.update(data.data(), data.size());
+  return checksum.digest();
 }
 
 std::string corrupt(Bucket& bucket, const CloudFileEntry& entry) {
@@ -105,36 +117,56 @@ std::string corrupt(Bucket& bucket, const CloudFileEntry& entry) {
          " (size or checksum differs from the manifest)";
 }
 
-// Writes one stored cloud file through the driver, checking its checksum on
-// the way.
-bool writeCloudFile(MXBaseRemoteFile& driver, OrbEnvironment& environment, Bucket& bucket,
-                    const CloudFileEntry& entry, std::vector<char>& buffer, std::string& error) {
+// One stored cloud file, read whole and checked against its manifest entry.
+bool readCloudFile(Bucket& bucket, const CloudFileEntry& entry, std::string& data,
+                   std::string& error) {
+  bool more = false;
   bool missing = false;
-  std::unique_ptr<ObjectReader> reader = bucket.open(entry.name, missing, error);
-  if (!reader) return false;
+  if (!readObject(bucket, entry.name, entry.size, data, more, missing, error)) {
+    if (missing) error = "missing cloud file: " + bucket.describe(entry.name);
+    return false;
+  }
+  if (more || data.size() != entry.size || checksumOf(data) != entry.checksum) {
+    error = corrupt(bucket, entry);
+    return false;
+  }
+  return true;
+}
+
+// Writes one stored cloud file through the driver, once all of it has
+// matched its checksum: the agent never sees an unchecked byte.
+bool writeCloudFile(MXBaseRemoteFile& driver, OrbEnvironment& environment, Bucket& bucket,
+                    const CloudFileEntry& entry, size_t buffer, std::string& data,
+                    std::string& error) {
+  if (!readCloudFile(bucket, entry, data, error)) return false;
   if (!driver.CreateCloudFile(entry.name, MXRFInfo())) {
     error = "creating cloud file " + entry.name + " failed: " + driverError(driver, environment);
     return false;
   }
-  Checksum checksum;
-  uint64_t size = 0;
-  for (size_t got = 1; got > 0; size += got) {
-    if (!reader->read(buffer.data(), buffer.size(), got, error)) return false;
-    checksum.update(buffer.data(), got);
-    if (got > 0 && !driver.WriteFile(buffer.data(), static_cast<long long>(got))) {
+  for (size_t offset = 0; offset < data.size(); offset += buffer) {
+    const size_t size = std::min(buffer, data.size() - offset);
+    if (!driver.WriteFile(&data[offset], static_cast<long long>(size))) {
       error = "writing cloud file " + entry.name + " failed: " + driverError(driver, environment);
       return false;
     }
-  }
-  if (size != entry.size || checksum.digest() != entry.checksum) {
-    error = corrupt(bucket, entry);
-    return false;
   }
   if (!driver.CloseFile()) {
     error = "closing cloud file " + entry.name + " failed: " + driverError(driver, environment);
     return false;
   }
   return true;
+}
+
+// The objects of a listing by name.
+std::map<std::string, ListedEntry> byName(std::vector<ListedEntry> objects) {
+  std::map<std::string, ListedEntry> named;
+  for (ListedEntry& object : objects) named[object.name] = std::move(object);
+  return named;
+}
+
+bool sameEntries(const CloudFileEntry& a, const CloudFileEntry& b) {
+  return a.name == b.name && a.size == b.size && a.checksum == b.checksum &&
+         a.lines == b.lines && a.tag == b.tag && a.restart == b.restart;
 }
 
 }  // namespace
@@ -228,6 +260,13 @@ bool Manifest::load(Bucket& bucket, bool& missing, std::string& error) {
     }
     entry.checksum = std::strtoull(checksum.c_str(), nullptr, 16);
     if (entry.tag == "-") entry.tag.clear();
+    // A manifest names its own stream's cloud files, in order, and nothing
+    // else.
+    if (entry.name != cloudFileName(files.size())) {
+      error = "corrupt manifest: " + bucket.describe(kManifestName) + " names " +
+              escapeLine(entry.name) + " where " + cloudFileName(files.size()) + " belongs";
+      return false;
+    }
     files.push_back(entry);
   }
   return true;
@@ -340,21 +379,22 @@ bool backupStream(Bucket& bucket, Manifest& manifest, std::shared_ptr<OrbBuffere
 }
 
 bool verifyStream(Bucket& bucket, const Manifest& manifest, std::string& error) {
+  std::vector<ListedEntry> listing;
+  if (!bucket.list(listing, error)) return false;
+  const std::map<std::string, ListedEntry> objects = byName(std::move(listing));
+  std::string data;
   for (const CloudFileEntry& entry : manifest.files) {
-    ObjectStat object;
-    bool missing = false;
-    if (!bucket.stat(entry.name, object, missing, error)) {
-      if (missing) error = "missing cloud file: " + bucket.describe(entry.name);
+    const auto found = objects.find(entry.name);
+    if (found == objects.end()) {
+      error = "missing cloud file: " + bucket.describe(entry.name);
       return false;
     }
+    const ListedEntry& object = found->second;
     bool same = object.size == entry.size;
     if (same && !object.tag.empty() && !entry.tag.empty()) {
       same = object.tag == entry.tag;
-    } else if (same) {
-      uint64_t size = 0;
-      uint64_t checksum = 0;
-      if (!measureObject(bucket, entry.name, size, checksum, missing, error)) return false;
-      same = size == entry.size && checksum == entry.checksum;
+    } else if (same && !readCloudFile(bucket, entry, data, error)) {
+      return false;
     }
     if (!same) {
       error = corrupt(bucket, entry);
@@ -364,17 +404,39 @@ bool verifyStream(Bucket& bucket, const Manifest& manifest, std::string& error) 
   return true;
 }
 
+bool verifyBackup(Bucket& bucket, const Manifest& manifest, std::string& error) {
+  Manifest stored;
+  bool missing = false;
+  if (!stored.load(bucket, missing, error)) {
+    if (missing) error = "the manifest that was stored is missing: " + bucket.describe("manifest");
+    return false;
+  }
+  const bool same = stored.complete == manifest.complete &&
+                    stored.files.size() == manifest.files.size() &&
+                    std::equal(stored.files.begin(), stored.files.end(), manifest.files.begin(),
+                               sameEntries);
+  if (!same) {
+    error = "the manifest read back differs from the one written: " +
+            bucket.describe("manifest");
+    return false;
+  }
+  return verifyStream(bucket, manifest, error);
+}
+
 bool restoreStream(Bucket& bucket, const Manifest& manifest,
                    std::shared_ptr<OrbBufferedInput> agent, const StreamOptions& options,
                    StreamResult& result, std::string& error) {
   CloudDBRemoteFileFactory factory;
   factory.input = agent;
-  std::vector<char> buffer(options.buffer);
+  std::string data;
   for (size_t index = options.firstFile; index < manifest.files.size(); ++index) {
     const CloudFileEntry& entry = manifest.files[index];
     std::shared_ptr<MXBaseRemoteFile> driver =
         factory.createObject(CloudConnectionDetails(), bucket.describe(""), 0);
-    if (!writeCloudFile(*driver, agent->environment, bucket, entry, buffer, error)) return false;
+    if (!writeCloudFile(*driver, agent->environment, bucket, entry, options.buffer, data,
+                        error)) {
+      return false;
+    }
     ++result.cloudFiles;
     result.streamBytes += entry.size;
     if (options.progress != nullptr) options.progress->add(entry.size, 1);
@@ -387,14 +449,21 @@ bool restoreStream(Bucket& bucket, const Manifest& manifest,
 bool runBackup(const BackupOptions& options, TransferResult& result, std::string& error) {
   if (!checkLimit(options.bucket, options.stream.limit, error)) return false;
   std::unique_ptr<Bucket> bucket = openBucket(options.bucket, options.cloud, error);
+  std::unique_ptr<BucketLock> lock;
   Manifest manifest;
-  if (!bucket || !prepareBackup(*bucket, options.resume, manifest, error)) return false;
+  if (!bucket || !BucketLock::acquire(*bucket, options.resume, lock, error) ||
+      !prepareBackup(*bucket, options.resume, manifest, error)) {
+    return false;
+  }
   OrbPrototypeEnvironment environment(options.source);
   auto agent = std::make_shared<DumpOutput>(environment, options.source, manifest.resumeFrom());
   if (!options.debugCopy.empty()) agent->setDebugOutputFile(options.debugCopy);
   Stopwatch stopwatch;
   StreamResult stream;
-  if (!backupStream(*bucket, manifest, agent, options.stream, stream, error)) return false;
+  if (!backupStream(*bucket, manifest, agent, options.stream, stream, error) ||
+      (!stream.stopped && !verifyBackup(*bucket, manifest, error))) {
+    return false;
+  }
   result.cloudFiles = stream.cloudFiles;
   result.streamBytes = stream.streamBytes;
   result.stopped = stream.stopped;

@@ -99,9 +99,15 @@ struct StreamResult {
 // empty for a new backup).
 bool backupStream(Bucket& bucket, Manifest& manifest, std::shared_ptr<OrbBufferedOutput> agent,
                   const StreamOptions& options, StreamResult& result, std::string& error);
-// Checks every cloud file of manifest before anything is restored.
+// Checks every cloud file of manifest before anything is restored: listed
+// with its size, and its store's tag or (a store that keeps none) its
+// checksum read back.
 bool verifyStream(Bucket& bucket, const Manifest& manifest, std::string& error);
-// Writes every cloud file of manifest through its own driver into agent.
+// Checks a stream that a backup has just stored: its manifest read back
+// equals manifest, and verifyStream.
+bool verifyBackup(Bucket& bucket, const Manifest& manifest, std::string& error);
+// Writes every cloud file of manifest through its own driver into agent,
+// each read whole and checked against its checksum first.
 bool restoreStream(Bucket& bucket, const Manifest& manifest,
                    std::shared_ptr<OrbBufferedInput> agent, const StreamOptions& options,
                    StreamResult& result, std::string& error);

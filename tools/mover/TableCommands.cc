@@ -11,6 +11,7 @@
 #include "tools/agents/TableScan.h"
 #include "tools/agents/TableSchema.h"
 #include "tools/agents/TableWrite.h"
+#include "tools/mover/BucketLock.h"
 #include "tools/mover/RestoreState.h"
 
 namespace mover {
@@ -104,12 +105,16 @@ bool startBackup(Bucket& bucket, const TableOptions& options, const Clients& cli
                  TableMetadata& metadata, std::string& error) {
   bool missing = false;
   if (loadTableBackup(bucket, metadata, missing, error)) {
+    error.clear();
     if (!options.resume) {
       error = bucket.describe("") + " already holds a backup (use --resume or an empty bucket)";
     } else if (metadata.table != options.table) {
       error = "the backup in " + bucket.describe("") + " is of table " + metadata.table;
     } else if (metadata.complete) {
       error = "the backup in " + bucket.describe("") + " is already complete";
+    } else if (options.segmentsGiven && options.segments != metadata.segments) {
+      error = "the backup in " + bucket.describe("") + " has " +
+              std::to_string(metadata.segments) + " segments: resume it without --segments";
     }
     return error.empty();
   }
@@ -151,8 +156,9 @@ void addRun(const StreamResult& run, const Manifest& manifest, TableResult& resu
 }
 
 bool backupSegments(Bucket& bucket, const TableOptions& options, const Clients& clients,
-                    TableMetadata& metadata, TableResult& result, std::string& error) {
-  std::vector<Manifest> manifests(metadata.segments);
+                    TableMetadata& metadata, std::vector<Manifest>& manifests,
+                    TableResult& result, std::string& error) {
+  manifests.resize(metadata.segments);
   std::vector<StreamResult> results(metadata.segments);
   const bool ok = inParallel(
       metadata.segments,
@@ -177,7 +183,8 @@ bool backupSegments(Bucket& bucket, const TableOptions& options, const Clients& 
 }
 
 bool backupStreamRecords(Bucket& bucket, const TableOptions& options, const Clients& clients,
-                         TableMetadata& metadata, TableResult& result, std::string& error) {
+                         TableMetadata& metadata, Manifest& manifest, TableResult& result,
+                         std::string& error) {
   if (metadata.stream.consistencyPoint == 0) {
     if (options.afterScan) options.afterScan();
     if (!fixConsistencyPoint(*clients.streams, metadata.stream, error) ||
@@ -185,7 +192,6 @@ bool backupStreamRecords(Bucket& bucket, const TableOptions& options, const Clie
       return false;
     }
   }
-  Manifest manifest;
   StreamResult stream;
   auto agent = [&](OrbEnvironment& environment, const std::string& resumeFrom) {
     return std::make_shared<StreamOutput>(kStreamName, environment, *clients.streams,
@@ -440,6 +446,33 @@ bool holdsTableBackup(const std::string& location, const cloud::ConfigOverrides&
   return table || missing;
 }
 
+// The finished backup read back, before it is reported: every stream as
+// verifyBackup checks it, and metadata.json complete, with the segments
+// and the item count that the manifests add up to.
+bool verifyTableBackup(Bucket& bucket, const std::vector<Manifest>& segments,
+                       const Manifest* stream, std::string& error) {
+  const int count = static_cast<int>(segments.size());
+  if (!inParallel(
+          count,
+          [&](int segment, std::string& failure) {
+            return verifyBackup(*bucket.child(segmentName(segment)), segments[segment], failure);
+          },
+          error) ||
+      (stream != nullptr && !verifyBackup(*bucket.child(kStreamName), *stream, error))) {
+    return false;
+  }
+  TableMetadata stored;
+  bool missing = false;
+  if (!loadTableBackup(bucket, stored, missing, error)) return false;
+  uint64_t items = 0;
+  for (const Manifest& manifest : segments) items += manifest.lines();
+  if (stored.complete && stored.segments == count && stored.items == items) return true;
+  error = bucket.describe(kMetadataName) + " read back does not match the backup: " +
+          std::to_string(stored.segments) + " segments and " + std::to_string(stored.items) +
+          " items, the manifests " + std::to_string(count) + " and " + std::to_string(items);
+  return false;
+}
+
 bool runTableBackup(const TableOptions& options, TableResult& result, std::string& error) {
   const Stopwatch stopwatch;
   Clients clients;
@@ -449,21 +482,28 @@ bool runTableBackup(const TableOptions& options, TableResult& result, std::strin
     return false;
   }
   std::unique_ptr<Bucket> bucket = openBucket(options.location, options.cloud, error);
-  if (!bucket || !startBackup(*bucket, options, clients, metadata, error) ||
-      !backupSegments(*bucket, options, clients, metadata, result, error)) {
+  std::unique_ptr<BucketLock> lock;
+  std::vector<Manifest> segments;
+  Manifest stream;
+  if (!bucket || !BucketLock::acquire(*bucket, options.resume, lock, error) ||
+      !startBackup(*bucket, options, clients, metadata, error) ||
+      !backupSegments(*bucket, options, clients, metadata, segments, result, error)) {
     return false;
   }
-  if (!result.stopped && !metadata.stream.arn.empty() &&
-      !backupStreamRecords(*bucket, options, clients, metadata, result, error)) {
+  const bool withStream = !metadata.stream.arn.empty();
+  if (!result.stopped && withStream &&
+      !backupStreamRecords(*bucket, options, clients, metadata, stream, result, error)) {
     return false;
   }
   result.segments = metadata.segments;
   result.items = metadata.items;
   result.consistency = metadata.consistency();
-  result.seconds = stopwatch.seconds();
   if (result.stopped) return true;
   metadata.complete = true;
-  return storeTableFiles(*bucket, metadata, false, error);
+  const bool ok = storeTableFiles(*bucket, metadata, false, error) &&
+                  verifyTableBackup(*bucket, segments, withStream ? &stream : nullptr, error);
+  result.seconds = stopwatch.seconds();
+  return ok;
 }
 
 bool runTableDump(const TableOptions& options, TableResult& result, std::string& error) {

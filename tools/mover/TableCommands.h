@@ -34,6 +34,7 @@ struct TableOptions {
   std::string table;     // dynamodb://TABLE without the scheme
   std::string location;  // the bucket (backup, restore) or directory (dump)
   int segments = 4;
+  bool segmentsGiven = false;  // segments was given, not the default
   bool resume = false;
   bool intoExisting = false;
   bool noStream = false;  // a scan only, even when the table has a stream

@@ -268,6 +268,7 @@ int main(int argc, char** argv) {
   setenv("EVDEBUG_LEVEL", "0", 0);
 
   if (*backupCommand && mover::isTableLocation(source)) {
+    table.segmentsGiven = backupCommand->get_option("--segments")->count() > 0;
     table.table = mover::tableOf(source);
     table.location = bucket;
     return backupTable(table);

@@ -97,10 +97,15 @@ bool tableActive(const Value& table) {
   return true;
 }
 
-// One page of a counting scan.
-std::string countRequest(const std::string& table, const std::string& startKey, int limit) {
+// One page of a counting scan (of one segment of several when segments > 1).
+std::string countRequest(const std::string& table, const std::string& startKey, int limit,
+                         int segment = 0, int segments = 1) {
   std::string request = "{\"TableName\":" + jsonString(table) + ",\"Select\":\"COUNT\"";
   if (limit > 0) request += ",\"Limit\":" + std::to_string(limit);
+  if (segments > 1) {
+    request += ",\"Segment\":" + std::to_string(segment) +
+               ",\"TotalSegments\":" + std::to_string(segments);
+  }
   if (!startKey.empty()) request += ",\"ExclusiveStartKey\":" + startKey;
   return request + "}";
 }
@@ -162,7 +167,14 @@ bool TableMetadata::parse(const std::string& json, std::string& error) {
   keyNames = keyNamesOf(*keySchema);
   itemCountAtStart = numberMember(document, "ItemCountAtStart");
   streamViewType = stringMember(document, "StreamViewType");
-  segments = static_cast<int>(numberMember(*backup, "Segments"));
+  const Value* segmentCount = member(*backup, "Segments");
+  if (segmentCount == nullptr || !segmentCount->IsUint64() || segmentCount->GetUint64() < 1 ||
+      segmentCount->GetUint64() > static_cast<uint64_t>(kMaxSegments)) {
+    error = "not a table backup's metadata: Segments is not a number from 1 to " +
+            std::to_string(kMaxSegments);
+    return false;
+  }
+  segments = static_cast<int>(segmentCount->GetUint64());
   const Value* done = member(*backup, "Complete");
   complete = done != nullptr && done->IsTrue();
   items = numberMember(*backup, "Items");
@@ -262,17 +274,37 @@ bool createTable(const cloud::DynamoClient& client, const std::string& table,
   return false;
 }
 
-bool countItems(const cloud::DynamoClient& client, const std::string& table, uint64_t& count,
-                std::string& error) {
+bool countItems(const cloud::DynamoClient& client, const std::string& table, int segments,
+                uint64_t& count, std::string& error) {
+  std::vector<uint64_t> counts(segments);
+  std::vector<std::string> errors(segments);
+  std::vector<char> ok(segments, 1);
+  std::vector<std::thread> threads;
+  for (int segment = 0; segment < segments; ++segment) {
+    threads.emplace_back([&, segment] {
+      std::string startKey;
+      do {
+        Document answer;
+        if (!client.call("Scan", countRequest(table, startKey, 0, segment, segments), answer,
+                         errors[segment])) {
+          ok[segment] = 0;
+          return;
+        }
+        counts[segment] += numberMember(answer, "Count");
+        const Value* last = member(answer, "LastEvaluatedKey");
+        startKey = last != nullptr ? cloud::toJson(*last) : "";
+      } while (!startKey.empty());
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
   count = 0;
-  std::string startKey;
-  do {
-    Document answer;
-    if (!client.call("Scan", countRequest(table, startKey, 0), answer, error)) return false;
-    count += numberMember(answer, "Count");
-    const Value* last = member(answer, "LastEvaluatedKey");
-    startKey = last != nullptr ? cloud::toJson(*last) : "";
-  } while (!startKey.empty());
+  for (int segment = 0; segment < segments; ++segment) {
+    if (!ok[segment]) {
+      error = errors[segment];
+      return false;
+    }
+    count += counts[segment];
+  }
   return true;
 }
 

@@ -21,6 +21,9 @@
 
 namespace mover {
 
+// The most parallel scan segments of a backup.
+constexpr int kMaxSegments = 1000;
+
 // The table's stream as the backup sees it (see StreamCapture.h).
 struct StreamState {
   std::string arn;                   // empty: the backup reads no stream
@@ -57,9 +60,9 @@ bool describeTable(const cloud::DynamoClient& client, const std::string& table,
 // indexes are active.
 bool createTable(const cloud::DynamoClient& client, const std::string& table,
                  const TableMetadata& metadata, std::string& error);
-// Items in table by a counting scan.
-bool countItems(const cloud::DynamoClient& client, const std::string& table, uint64_t& count,
-                std::string& error);
+// Items in table by a counting scan in segments parallel segments.
+bool countItems(const cloud::DynamoClient& client, const std::string& table, int segments,
+                uint64_t& count, std::string& error);
 bool isEmpty(const cloud::DynamoClient& client, const std::string& table, bool& empty,
              std::string& error);
 

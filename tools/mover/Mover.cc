@@ -201,6 +201,17 @@ void Progress::add(uint64_t bytes, size_t cloudFiles) {
                now > 0 ? mebibytes * 1e9 / now : 0.0);
 }
 
+bool checkTargetEmpty(const std::string& target, bool force, std::string& error) {
+  std::error_code code;
+  if (force || !fs::exists(target, code)) return true;
+  for (const auto& entry : fs::directory_iterator(target, code)) {
+    if (entry.path().filename() == kStagingName) continue;
+    error = target + " is not empty (use --force to restore among its files)";
+    return false;
+  }
+  return true;
+}
+
 bool publish(const std::string& staging, const std::string& target, std::string& error) {
   std::error_code code;
   for (const auto& entry : fs::directory_iterator(staging)) {
@@ -475,7 +486,10 @@ bool runBackup(const BackupOptions& options, TransferResult& result, std::string
 bool runRestore(const RestoreOptions& options, TransferResult& result, std::string& error) {
   std::unique_ptr<Bucket> bucket = openBucket(options.bucket, options.cloud, error);
   Manifest manifest;
-  if (!bucket || !prepareRestore(*bucket, manifest, error)) return false;
+  if (!bucket || !checkTargetEmpty(options.target, options.force, error) ||
+      !prepareRestore(*bucket, manifest, error)) {
+    return false;
+  }
 
   std::error_code code;
   const std::string staging = (fs::path(options.target) / kStagingName).string();

@@ -118,6 +118,10 @@ bool prepareBackup(Bucket& bucket, bool resume, Manifest& manifest, std::string&
 // A complete backup's manifest, verified.
 bool prepareRestore(Bucket& bucket, Manifest& manifest, std::string& error);
 
+// A restore into target may begin: target holds nothing (but an earlier
+// restore's staging folder), or force says to write among what it holds.
+bool checkTargetEmpty(const std::string& target, bool force, std::string& error);
+
 // Moves the files of a restore's staging folder into target and removes
 // the folder.
 bool publish(const std::string& staging, const std::string& target, std::string& error);
@@ -155,6 +159,7 @@ struct BackupOptions {
 struct RestoreOptions {
   std::string bucket;
   std::string target;
+  bool force = false;  // restore into a directory that holds files
   StreamOptions stream;
   cloud::ConfigOverrides cloud;
 };

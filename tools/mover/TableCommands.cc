@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "agent/OrbLoggingEnvironment.h"
@@ -303,17 +304,77 @@ bool restoreSegments(std::vector<Part>& segments, const TableOptions& options,
 }
 
 // The backup's parts, checked before anything is restored.
+// The streams that a backup's bucket holds must be those its metadata
+// names: segment-0 ... segment-{n-1}, and stream/ with a stream.
+bool checkPartsPresent(Bucket& bucket, const TableMetadata& metadata, std::string& error) {
+  std::vector<ListedEntry> objects;
+  if (!bucket.list(objects, error)) return false;
+  std::set<std::string> present;
+  for (const ListedEntry& object : objects) {
+    const size_t slash = object.name.find('/');
+    if (slash != std::string::npos) present.insert(object.name.substr(0, slash));
+  }
+  std::set<std::string> expected;
+  for (int segment = 0; segment < metadata.segments; ++segment) {
+    expected.insert(segmentName(segment));
+  }
+  if (!metadata.stream.arn.empty()) expected.insert(kStreamName);
+  for (const std::string& name : present) {
+    if (expected.count(name) == 0) {
+      error = "damaged backup in " + bucket.describe("") + ": it holds " + name +
+              "/, which its metadata.json does not name (" + std::to_string(metadata.segments) +
+              " segments" + (metadata.stream.arn.empty() ? "" : " and a stream") + ")";
+      return false;
+    }
+  }
+  for (const std::string& name : expected) {
+    if (present.count(name) == 0) {
+      error = "damaged backup in " + bucket.describe("") + ": " + name + "/ is missing";
+      return false;
+    }
+  }
+  return true;
+}
+
+// The backup's parts, checked before anything is restored: the streams
+// that the metadata names and no others, each stream's manifest and cloud
+// files, and the item count of the metadata against the manifests'.
 bool prepareParts(Bucket& bucket, const TableMetadata& metadata, std::vector<Part>& segments,
                   Part& stream, TableResult& result, std::string& error) {
+  if (!checkPartsPresent(bucket, metadata, error)) return false;
   segments.resize(metadata.segments);
-  for (int segment = 0; segment < metadata.segments; ++segment) {
-    if (!preparePart(bucket, segmentName(segment), segments[segment], error)) return false;
-    result.items += segments[segment].manifest.lines();
+  if (!inParallel(
+          metadata.segments,
+          [&](int segment, std::string& failure) {
+            return preparePart(bucket, segmentName(segment), segments[segment], failure);
+          },
+          error)) {
+    return false;
+  }
+  for (const Part& segment : segments) result.items += segment.manifest.lines();
+  if (result.items != metadata.items) {
+    error = "damaged backup in " + bucket.describe("") + ": metadata.json counts " +
+            std::to_string(metadata.items) + " items, the manifests " +
+            std::to_string(result.items);
+    return false;
   }
   if (metadata.stream.arn.empty()) return true;
   if (!preparePart(bucket, kStreamName, stream, error)) return false;
   result.records = stream.manifest.lines();
   return true;
+}
+
+// The restored table's count: a table that held nothing holds exactly the
+// backup's items; one that held items already holds at least the backup's
+// (each of its keys is there) and at most those and the ones before.
+bool checkCount(const std::string& table, bool fresh, uint64_t before, uint64_t expected,
+                uint64_t counted, std::string& error) {
+  const uint64_t most = fresh ? expected : before + expected;
+  if (counted >= expected && counted <= most) return true;
+  error = "table " + table + " holds " + std::to_string(counted) +
+          " items after the restore, the backup " + std::to_string(expected) +
+          (fresh ? "" : " (and the table " + std::to_string(before) + " before)");
+  return false;
 }
 
 bool restoreIntoTable(const std::string& location, Bucket& bucket, const TableMetadata& metadata,
@@ -329,6 +390,10 @@ bool restoreIntoTable(const std::string& location, Bucket& bucket, const TableMe
     return false;
   }
   const cloud::DynamoClient& client = *clients.table;
+  uint64_t before = 0;
+  if (!fresh && !countItems(client, options.table, metadata.segments, before, error)) {
+    return false;
+  }
   // First which keys the stream touches, so that the count can be checked.
   KeyStates replayed;
   if (stream.bucket) {
@@ -355,10 +420,8 @@ bool restoreIntoTable(const std::string& location, Bucket& bucket, const TableMe
     for (uint64_t count : touched) expected -= count;
     for (const auto& [key, exists] : replayed) expected += exists ? 1 : 0;
   }
-  if (!countItems(client, options.table, result.counted, error)) return false;
-  if (fresh && result.counted != expected) {
-    error = "table " + options.table + " holds " + std::to_string(result.counted) +
-            " items after the restore, the backup " + std::to_string(expected);
+  if (!countItems(client, options.table, metadata.segments, result.counted, error) ||
+      !checkCount(options.table, fresh, before, expected, result.counted, error)) {
     return false;
   }
   state.finish();
@@ -384,7 +447,10 @@ bool restoreIntoDirectory(Bucket& bucket, const TableMetadata& metadata,
                           const TableOptions& options, TableResult& result, std::string& error) {
   std::vector<Part> segments;
   Part stream;
-  if (!prepareParts(bucket, metadata, segments, stream, result, error)) return false;
+  if (!checkTargetEmpty(options.location, options.force, error) ||
+      !prepareParts(bucket, metadata, segments, stream, result, error)) {
+    return false;
+  }
   std::error_code code;
   const fs::path staging = fs::path(options.location) / kStagingName;
   fs::remove_all(staging, code);

@@ -37,6 +37,7 @@ struct TableOptions {
   bool segmentsGiven = false;  // segments was given, not the default
   bool resume = false;
   bool intoExisting = false;
+  bool force = false;     // restore into a directory that holds files
   bool noStream = false;  // a scan only, even when the table has a stream
   // Called once the scan of a backup with a stream has finished, before the
   // consistency point is fixed.

@@ -143,7 +143,7 @@ int restore(const std::string& bucket, const std::string& target, mover::TableOp
     return fail("--resume continues a restore into a table; a directory is restored anew");
   }
   if (!table && !mover::isTableLocation(target)) {
-    mover::RestoreOptions restore{bucket, target, options.stream, options.cloud};
+    mover::RestoreOptions restore{bucket, target, options.force, options.stream, options.cloud};
     mover::TransferResult result;
     if (!mover::runRestore(restore, result, error)) return fail(error);
     std::printf("restored %llu bytes of dump files from %zu cloud files\n",
@@ -225,6 +225,9 @@ int main(int argc, char** argv) {
       ->add_flag("--resume", table.resume,
                  "Continue an interrupted restore into a table from its last written cloud files")
       ->group(kTableOnly);
+  restoreCommand
+      ->add_flag("--force", table.force, "Restore into a directory that already holds files")
+      ->group("Directories");
   addCloudOptions(restoreCommand, table.cloud);
 
   CLI::App* dumpCommand = app.add_subcommand(

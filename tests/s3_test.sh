@@ -18,7 +18,10 @@ moto=$(start_proxy "$moto_server" 0 "") &&
   faults=$(start_proxy "$moto_server" 0.2 throttle,error,reset,slow) &&
   throttled=$(start_proxy "$moto_server" 1 throttle) &&
   puts_fail=$(start_proxy "$moto_server" 1 error --only '^PUT ') &&
-  reads_throttled=$(start_proxy "$moto_server" 1 throttle --only '^(GET|HEAD) ') || exit 1
+  reads_throttled=$(start_proxy "$moto_server" 1 throttle --only '^(GET|HEAD) ') &&
+  acked=$(start_proxy "$moto_server" 1 ack --only '^PUT .*/part-000001$') &&
+  truncated=$(start_proxy "$moto_server" 1 truncate --only '^PUT .*/part-000002$') &&
+  flipped=$(start_proxy "$moto_server" 1 flip --only '^GET .*/part-') || exit 1
 source_dir=$work/source
 "$here/make_dump.sh" "$source_dir"
 # About a dozen cloud files: moto_server and the proxy answer a few hundred
@@ -39,6 +42,27 @@ check_async "moto, 1 MiB cloud files" round_trip "$moto" moto-large
 check_async "s3rver, small cloud files" round_trip "$s3rver" s3rver-small "${small[@]}"
 check_async "s3rver, 1 MiB cloud files" round_trip "$s3rver" s3rver-large
 check_async "20% faults of every kind" round_trip "$faults" faulty "${small[@]}"
+# What the store did not keep as it said: a backup that exits 0 has been
+# read back.
+check_async "a PUT acknowledged but not stored fails the backup naming the object" \
+  fails_with "missing cloud file: s3://backups/acked/part-000001" \
+  "$mover" backup "$source_dir" s3://backups/acked --endpoint-url "$acked" "${small[@]}"
+check_async "a PUT stored cut short fails the backup naming the object" \
+  fails_with "PutObject of s3://backups/truncated/part-000002 failed: the stored object's ETag" \
+  "$mover" backup "$source_dir" s3://backups/truncated --endpoint-url "$truncated" "${small[@]}"
+flipped_reads() {
+  backup "$moto" flipped "${small[@]}" &&
+    fails_with "corrupt cloud file: s3://backups/flipped/part-0000" "$mover" restore \
+      s3://backups/flipped "$work/flipped" --endpoint-url "$flipped" &&
+    [ -z "$(ls -A "$work/flipped" 2> /dev/null)" ]
+}
+check_async "a GET of other bytes of the same length restores nothing" flipped_reads
+# Neither local server checks Content-MD5 (AWS refuses such a body with
+# BadDigest): here the ETag comparison is what catches a changed body.
+for server in moto_server s3rver; do
+  check_async "$server stores a body whose Content-MD5 does not match" \
+    eval '[ "$(awsctl s3-put-wrong-md5 "${!server}" s3://backups/wrong-md5)" = stored ]'
+done
 check_async "one unbounded cloud file is refused on S3" fails_with "at most 5 GiB" \
   "$mover" backup "$source_dir" s3://backups/x --limit 0 --endpoint-url "$moto"
 check_async "endless throttling gives up after the bounded attempts" \

@@ -8,6 +8,9 @@ stored.
                                                       checksum) and "objects N"
   awsctl.py s3-put ENDPOINT s3://BUCKET/KEY TEXT
   awsctl.py s3-rm ENDPOINT s3://BUCKET/KEY
+  awsctl.py s3-put-wrong-md5 ENDPOINT s3://BUCKET/KEY
+                                      a PUT whose Content-MD5 is another body's:
+                                      prints "stored" or "refused CODE"
   awsctl.py table-create ENDPOINT TABLE hash|indexed|number [stream]
                                       hash: key pk (S); indexed: pk (S) and
                                       sk (N), a global and a local index;
@@ -39,7 +42,9 @@ stored.
                                       line "__done__ STATUS" (saves a start of
                                       Python and boto3 per command)
 """
+import base64
 import contextlib
+import hashlib
 import io
 import json
 import os
@@ -50,6 +55,7 @@ import sys
 from decimal import Decimal
 
 import boto3
+import botocore.exceptions
 from boto3.dynamodb.types import TypeDeserializer
 
 
@@ -79,6 +85,19 @@ def s3_summary(endpoint, url):
 def s3_put(endpoint, url, text):
     bucket, key = split(url)
     client("s3", endpoint).put_object(Bucket=bucket, Key=key, Body=text.encode())
+
+
+def s3_put_wrong_md5(endpoint, url):
+    """Puts a body with the Content-MD5 of other bytes: prints "stored" or
+    "refused CODE" (AWS refuses it with BadDigest)."""
+    bucket, key = split(url)
+    wrong = base64.b64encode(hashlib.md5(b"other bytes").digest()).decode()
+    s3 = client("s3", endpoint)
+    try:
+        s3.put_object(Bucket=bucket, Key=key, Body=b"these bytes", ContentMD5=wrong)
+        print("stored")
+    except botocore.exceptions.ClientError as refusal:
+        print("refused", refusal.response["Error"]["Code"])
 
 
 def s3_rm(endpoint, url, *_):
@@ -238,6 +257,7 @@ def table_count(endpoint, table):
 
 
 COMMANDS = {"s3-mb": s3_mb, "s3-summary": s3_summary, "s3-put": s3_put, "s3-rm": s3_rm,
+            "s3-put-wrong-md5": s3_put_wrong_md5,
             "table-create": table_create, "table-fill": table_fill,
             "table-compare": table_compare, "table-count": table_count,
             "table-compare-changed": table_compare_changed, "writer": writer}

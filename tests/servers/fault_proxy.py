@@ -9,6 +9,11 @@ and, at the given rate, answers instead with a fault:
   reset     the connection is reset before any answer
   slow      the request is forwarded, and the answer held back for a while
   garbage   HTTP 200 with a body that is not JSON (DynamoDB requests only)
+  ack       a PUT answered 200 with the ETag of its body, and not stored
+  truncate  a PUT stored with the second half of its body cut off
+  flip      a GET answered with one byte of its body changed (same length)
+  unapplied a BatchWriteItem forwarded without its first request, and its
+            answer claiming that every request was processed
 
 With --only REGEX it faults only the requests whose "METHOD target" (the
 DynamoDB operation, or the S3 path) matches, e.g. '^PUT '.
@@ -245,18 +250,34 @@ def main():
                 self.answer(200, "application/x-amz-json-1.0", json.dumps(answer))
                 return
             fault = pick_fault(f"{self.command} {target or self.path}")
-            if fault not in (None, "slow"):
+            if fault == "ack" and self.command == "PUT":
+                self.answer(200, "application/xml", "",
+                            [("ETag", '"%s"' % hashlib.md5(body or b"").hexdigest())])
+                return
+            if fault == "truncate" and body:
+                body = body[:len(body) // 2]
+            if fault == "unapplied" and target.endswith("BatchWriteItem"):
+                request = json.loads(body)
+                for requests in request["RequestItems"].values():
+                    del requests[:1]
+                body = json.dumps(request).encode()
+            if fault not in (None, "slow", "ack", "truncate", "flip", "unapplied"):
                 self.fail(fault)
                 return
             connection = http.client.HTTPConnection(upstream.hostname, upstream.port, timeout=60)
             headers = {name: value for name, value in self.headers.items()
-                       if name.lower() not in HOP_BY_HOP}
+                       if name.lower() not in HOP_BY_HOP and name.lower() != "content-length"}
+            if body is not None:
+                headers["Content-Length"] = str(len(body))
             connection.request(self.command, self.path, body=body, headers=headers)
             response = connection.getresponse()
             data = response.read()
             connection.close()
             if fault == "slow":
                 time.sleep(args.slow_seconds)
+            if fault == "flip" and self.command == "GET" and data:
+                middle = len(data) // 2
+                data = data[:middle] + bytes([data[middle] ^ 0x20]) + data[middle + 1:]
             self.send_response(response.status)
             for name, value in response.getheaders():
                 if name.lower() not in HOP_BY_HOP and name.lower() != "content-length":

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "remotefile/CloudDBRemoteFileFactory.h"
+#include "util/CloudDBUtil.h"
 #include "tools/agents/DumpAgent.h"
 #include "tools/agents/LineEscape.h"
 #include "tools/mover/BucketLock.h"
@@ -212,16 +213,37 @@ bool checkTargetEmpty(const std::string& target, bool force, std::string& error)
   return true;
 }
 
-bool publish(const std::string& staging, const std::string& target, std::string& error) {
+Staging::Staging(const std::string& target)
+    : target_(target), path_((fs::path(target) / kStagingName).string()) {}
+
+Staging::~Staging() {
   std::error_code code;
-  for (const auto& entry : fs::directory_iterator(staging)) {
-    fs::rename(entry.path(), fs::path(target) / entry.path().filename(), code);
+  if (created_) fs::remove_all(path_, code);
+}
+
+bool Staging::create(std::string& error) {
+  std::error_code code;
+  fs::remove_all(path_, code);
+  int failure = 0;
+  if (!recursiveMkdir(path_, 0700, failure)) {
+    error = "cannot create " + path_ + ": " + std::strerror(failure);
+    return false;
+  }
+  created_ = true;
+  return true;
+}
+
+bool Staging::publish(std::string& error) {
+  std::error_code code;
+  for (const auto& entry : fs::directory_iterator(path_, code)) {
+    fs::rename(entry.path(), fs::path(target_) / entry.path().filename(), code);
     if (code) {
-      error = "cannot move " + entry.path().string() + " into " + target + ": " + code.message();
+      error = "cannot move " + entry.path().string() + " into " + target_ + ": " + code.message();
       return false;
     }
   }
-  fs::remove(staging, code);
+  fs::remove(path_, code);
+  created_ = false;
   return true;
 }
 
@@ -491,14 +513,9 @@ bool runRestore(const RestoreOptions& options, TransferResult& result, std::stri
     return false;
   }
 
-  std::error_code code;
-  const std::string staging = (fs::path(options.target) / kStagingName).string();
-  fs::remove_all(staging, code);
-  if (!fs::create_directories(staging, code)) {
-    error = "cannot create " + staging;
-    return false;
-  }
-  OrbPrototypeEnvironment environment(staging);
+  Staging staging(options.target);
+  if (!staging.create(error)) return false;
+  OrbPrototypeEnvironment environment(staging.path());
   auto agent = std::make_shared<DumpInput>(environment);
   Stopwatch stopwatch;
   StreamResult stream;
@@ -507,7 +524,7 @@ bool runRestore(const RestoreOptions& options, TransferResult& result, std::stri
     error = "the backup in " + options.bucket + " ends inside a file";
     return false;
   }
-  if (!publish(staging, options.target, error)) return false;
+  if (!staging.publish(error)) return false;
   result.cloudFiles = stream.cloudFiles;
   result.streamBytes = stream.streamBytes;
   result.contentBytes = agent->contentBytes();

@@ -122,9 +122,26 @@ bool prepareRestore(Bucket& bucket, Manifest& manifest, std::string& error);
 // restore's staging folder), or force says to write among what it holds.
 bool checkTargetEmpty(const std::string& target, bool force, std::string& error);
 
-// Moves the files of a restore's staging folder into target and removes
-// the folder.
-bool publish(const std::string& staging, const std::string& target, std::string& error);
+// A restore's staging folder in its target directory: the restore writes
+// its files there, and they move into the target only when all are
+// complete. A staging folder whose files were not published is removed
+// with everything in it when the object goes.
+class Staging {
+ public:
+  explicit Staging(const std::string& target);
+  ~Staging();
+
+  // Creates the folder (owner-only) empty, with the target's missing parents.
+  bool create(std::string& error);
+  // Moves every file of the folder into the target and removes the folder.
+  bool publish(std::string& error);
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string target_;
+  std::string path_;
+  bool created_ = false;
+};
 
 class Stopwatch {
  public:

@@ -11,6 +11,7 @@
 #include "tools/agents/StreamReplay.h"
 #include "tools/agents/TableScan.h"
 #include "tools/agents/TableSchema.h"
+#include "tools/agents/TableVerify.h"
 #include "tools/agents/TableWrite.h"
 #include "tools/mover/BucketLock.h"
 #include "tools/mover/RestoreState.h"
@@ -24,7 +25,6 @@ const char kScheme[] = "dynamodb://";
 const char kMetadataName[] = "metadata.json";
 const char kDescriptionName[] = "description.json";
 const char kStreamName[] = "stream";
-const char kStagingName[] = ".clouddb-restore-partial";
 
 std::string segmentName(int segment) { return "segment-" + std::to_string(segment); }
 
@@ -377,6 +377,23 @@ bool checkCount(const std::string& table, bool fresh, uint64_t before, uint64_t 
   return false;
 }
 
+// restore --verify: every item of the backup read back from the table and
+// compared, each segment on its own thread.
+bool verifyRestored(const cloud::DynamoClient& client, std::vector<Part>& segments,
+                    const TableMetadata& metadata, const TableOptions& options,
+                    const KeyStates& replayed, TableResult& result, std::string& error) {
+  std::vector<std::shared_ptr<VerifyInput>> inputs(segments.size());
+  auto keep = [&](int segment, OrbEnvironment& environment) {
+    inputs[segment] = std::make_shared<VerifyInput>(environment, client, options.table,
+                                                    metadata.keyNames, &replayed);
+    return std::shared_ptr<OrbBufferedInput>(inputs[segment]);
+  };
+  TableResult read;
+  if (!restoreSegments(segments, options, keep, read, error)) return false;
+  for (const auto& input : inputs) result.verified += input ? input->verified() : 0;
+  return true;
+}
+
 bool restoreIntoTable(const std::string& location, Bucket& bucket, const TableMetadata& metadata,
                       const TableOptions& options, TableResult& result, std::string& error) {
   Clients clients;
@@ -421,7 +438,9 @@ bool restoreIntoTable(const std::string& location, Bucket& bucket, const TableMe
     for (const auto& [key, exists] : replayed) expected += exists ? 1 : 0;
   }
   if (!countItems(client, options.table, metadata.segments, result.counted, error) ||
-      !checkCount(options.table, fresh, before, expected, result.counted, error)) {
+      !checkCount(options.table, fresh, before, expected, result.counted, error) ||
+      (options.verify && !verifyRestored(client, segments, metadata, options, replayed, result,
+                                         error))) {
     return false;
   }
   state.finish();
@@ -451,14 +470,9 @@ bool restoreIntoDirectory(Bucket& bucket, const TableMetadata& metadata,
       !prepareParts(bucket, metadata, segments, stream, result, error)) {
     return false;
   }
-  std::error_code code;
-  const fs::path staging = fs::path(options.location) / kStagingName;
-  fs::remove_all(staging, code);
-  if (!fs::create_directories(staging, code)) {
-    error = "cannot create " + staging.string();
-    return false;
-  }
-  OrbPrototypeEnvironment directory(staging.string());
+  Staging staging(options.location);
+  if (!staging.create(error)) return false;
+  OrbPrototypeEnvironment directory(staging.path());
   std::string text;
   bool missing = false;
   for (const char* name : {kMetadataName, kDescriptionName}) {
@@ -466,12 +480,12 @@ bool restoreIntoDirectory(Bucket& bucket, const TableMetadata& metadata,
     auto output = name == std::string(kMetadataName) ? directory.createMetadataOutput()
                                                      : directory.createDescriptionOutput();
     if (!output->putString(text) || !output->close("")) {
-      error = "cannot write " + (staging / name).string();
+      error = "cannot write " + (fs::path(staging.path()) / name).string();
       return false;
     }
   }
   std::vector<std::shared_ptr<OrbOutput>> files;
-  if (!createScanFiles(directory, staging.string(), metadata, files, error)) return false;
+  if (!createScanFiles(directory, staging.path(), metadata, files, error)) return false;
   auto copy = [&](int segment, OrbEnvironment& environment) {
     return std::make_shared<LineCopyInput>(environment, files[segment]);
   };
@@ -486,12 +500,12 @@ bool restoreIntoDirectory(Bucket& bucket, const TableMetadata& metadata,
   }
   for (auto& file : files) {
     if (!file->close("")) {
-      error = "cannot write the restored files in " + staging.string();
+      error = "cannot write the restored files in " + staging.path();
       return false;
     }
   }
   files.clear();
-  return publish(staging.string(), options.location, error);
+  return staging.publish(error);
 }
 
 }  // namespace

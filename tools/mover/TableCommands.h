@@ -38,6 +38,7 @@ struct TableOptions {
   bool resume = false;
   bool intoExisting = false;
   bool force = false;     // restore into a directory that holds files
+  bool verify = false;    // read every restored item back and compare it
   bool noStream = false;  // a scan only, even when the table has a stream
   // Called once the scan of a backup with a stream has finished, before the
   // consistency point is fixed.
@@ -58,7 +59,8 @@ struct TableResult {
   double seconds = 0;
   bool stopped = false;
   std::string consistency;
-  uint64_t counted = 0;  // restore into a table: items it holds afterwards
+  uint64_t counted = 0;   // restore into a table: items it holds afterwards
+  uint64_t verified = 0;  // restore --verify: items read back and found equal
 };
 
 bool runTableBackup(const TableOptions& options, TableResult& result, std::string& error);

@@ -160,10 +160,15 @@ int restore(const std::string& bucket, const std::string& target, mover::TableOp
   } else {
     std::printf(
         "restored %llu items and replayed %llu stream records into %s, which now holds "
-        "%llu items (%s)\n",
+        "%llu items (%s)",
         static_cast<unsigned long long>(result.items),
         static_cast<unsigned long long>(result.records), options.table.c_str(),
         static_cast<unsigned long long>(result.counted), result.consistency.c_str());
+    if (options.verify) {
+      std::printf("; %llu items read back and equal to the backup",
+                  static_cast<unsigned long long>(result.verified));
+    }
+    std::printf("\n");
   }
   return 0;
 }
@@ -220,6 +225,10 @@ int main(int argc, char** argv) {
   addBuffer(restoreCommand, table.stream, "The data mover's write buffer in bytes");
   restoreCommand
       ->add_flag("--into-existing", table.intoExisting, "Write into a table that already holds items")
+      ->group(kTableOnly);
+  restoreCommand
+      ->add_flag("--verify", table.verify,
+                 "Read every restored item back (BatchGetItem) and compare it with the backup")
       ->group(kTableOnly);
   restoreCommand
       ->add_flag("--resume", table.resume,

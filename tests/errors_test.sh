@@ -19,7 +19,9 @@ awsctl s3-mb "$moto" backups && awsctl table-create "$moto" items hash &&
 "$here/make_dump.sh" "$work/dump" 20
 printf 'x\n' > "$work/file"
 run "$mover" backup "$work/dump" "$work/dump-bucket" &&
-  run "$mover" backup dynamodb://items "$work/items" --endpoint-url "$moto" || exit 1
+  run "$mover" backup dynamodb://items "$work/items" --endpoint-url "$moto" &&
+  expect_status 3 "$mover" backup dynamodb://items "$work/partial" --endpoint-url "$moto" \
+    --stop-after 1 --limit 1 --buffer 64 || exit 1
 port=$(free_port)
 n=0  # each row its own bucket
 
@@ -62,6 +64,10 @@ row "the server at $dynalite does not answer as S3 does (check --endpoint-url" \
   restore s3://backups/p "$work/r" --endpoint-url "$dynalite"
 row "no interrupted restore of $work/items into table copy to resume" \
   restore "$work/items" dynamodb://copy --resume --endpoint-url "$moto"
+row "$work/dump is not empty (use --force to restore among its files)" \
+  restore "$work/dump-bucket" "$work/dump"
+row "has 4 segments: resume it without --segments" backup dynamodb://items "$work/partial" \
+  --resume --segments 2 --endpoint-url "$moto"
 row "is not empty (use --into-existing to write into it, or --resume" \
   restore "$work/items" dynamodb://items --endpoint-url "$moto"
 # The agent's own failure, as the service gave it to the agent.

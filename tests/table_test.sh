@@ -15,7 +15,10 @@ work=$server_work
 moto=$(start_moto) && dynalite=$(start_dynalite) || exit 1
 faults=$(start_proxy "$dynalite" 0.2 throttle,error,reset,slow) &&
   scans_throttled=$(start_proxy "$dynalite" 1 throttle --only 'Scan$') &&
-  garbled=$(start_proxy "$dynalite" 1 garbage --only 'DescribeTable$') || exit 1
+  garbled=$(start_proxy "$dynalite" 1 garbage --only 'DescribeTable$') &&
+  slow_scans=$(start_proxy "$dynalite" 1 slow --only 'Scan$' --slow-seconds 1) &&
+  unapplied=$(start_proxy "$dynalite" 1 unapplied --only 'BatchWriteItem$') &&
+  flipped=$(start_proxy "$moto" 1 flip --only '^GET .*/part-') || exit 1
 for endpoint in "$moto" "$dynalite"; do
   awsctl table-create "$endpoint" indexed-items indexed && awsctl table-fill "$endpoint" indexed-items 40 &&
     awsctl table-create "$endpoint" hash-items hash && awsctl table-fill "$endpoint" hash-items 30 &&
@@ -25,10 +28,11 @@ awsctl s3-mb "$moto" backups || exit 1
 small=(--limit 2048 --buffer 1024)
 
 # round_trip ENDPOINT TABLE BUCKET TARGET OPTIONS...: backup into BUCKET,
-# restore into the new table TARGET, compare.
+# restore into the new table TARGET, read back by the restore itself
+# (--verify), compare.
 round_trip() {
   run "$mover" backup "dynamodb://$2" "$3" --endpoint-url "$1" "${@:5}" &&
-    run "$mover" restore "$3" "dynamodb://$4" --endpoint-url "$1" &&
+    run "$mover" restore "$3" "dynamodb://$4" --endpoint-url "$1" --verify &&
     run awsctl table-compare "$1" "$2" "$4"
 }
 
@@ -54,11 +58,14 @@ check_async "an answer that is not JSON fails the backup" \
   fails_with "DescribeTable failed: the answer is not a JSON object" \
   "$mover" backup dynamodb://hash-items "$work/garbled" --endpoint-url "$garbled"
 
-# Killed at several points, resumed, restored: equal to the source.
+# Killed at several points, resumed, restored: equal to the source. The
+# killed backup's lock stops every other backup but the resumed one.
 killed_and_resumed() {  # killed_and_resumed POINT
   local name=killed-${1/:/-}
   expect_status 137 env CLOUDDB_MOVER_CRASH_AT="$1" "$mover" backup dynamodb://hash-items \
     "$work/$name" --endpoint-url "$dynalite" "${small[@]}" &&
+    fails_with "$work/$name/ is locked by host $(hostname), process" "$mover" backup \
+      dynamodb://hash-items "$work/$name" --endpoint-url "$dynalite" &&
     run "$mover" backup dynamodb://hash-items "$work/$name" --endpoint-url "$dynalite" \
       "${small[@]}" --resume &&
     run "$mover" restore "$work/$name" "dynamodb://$name" --endpoint-url "$dynalite" &&
@@ -85,6 +92,64 @@ for point in restored:1 segment-2/restored:2; do
   check_async "restore killed at $point and resumed" \
     restore_killed_and_resumed "$work/restore-source" hash-items "$point"
 done
+
+# Two backups started together into one bucket (a directory, moto's S3):
+# one holds the lock while its slow scan runs, the other refuses at once.
+one_writer() {  # one_writer BUCKET
+  local endpoints=(AWS_ENDPOINT_URL_S3="$moto" AWS_ENDPOINT_URL_DYNAMODB="$slow_scans")
+  env "${endpoints[@]}" "$mover" backup dynamodb://hash-items "$1" "${small[@]}" \
+    > "$work/first-${1//[:\/]/-}.out" 2>&1 &
+  local first=$! deadline=$((SECONDS + 60))
+  until grep -q '^clouddb-mover lock' <(awsctl s3-cat "$moto" "$1/lock" 2> /dev/null;
+    cat "$1/lock" 2> /dev/null); do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
+  done
+  fails_with "is locked by host $(hostname), process $first" env "${endpoints[@]}" "$mover" \
+    backup dynamodb://hash-items "$1" && wait "$first"
+}
+check_async "two backups into one directory: one runs, the other names the lock" \
+  one_writer "$work/contended"
+check_async "two backups into one S3 prefix: one runs, the other names the lock" \
+  one_writer s3://backups/contended
+
+# What a restore refuses before it writes anything: a backup whose metadata
+# was edited, and cloud files that the store gives back changed.
+tampered() {  # tampered NAME SED_SCRIPT EXPECTED
+  cp -r "$work/restore-source" "$work/$1" && sed -i "$2" "$work/$1/metadata.json" &&
+    fails_with "$3" "$mover" restore "$work/$1" "dynamodb://$1" --endpoint-url "$dynalite" &&
+    fails_with "no table $1" "$mover" backup "dynamodb://$1" "$work/$1-none" \
+      --endpoint-url "$dynalite"
+}
+check_async "a backup whose metadata names fewer segments is refused" tampered fewer \
+  's/"Segments":3/"Segments":2/' "it holds segment-2/, which its metadata.json does not name"
+check_async "a segment count past an int is refused" tampered overflow \
+  's/"Segments":3/"Segments":4294967299/' "Segments is not a number from 1 to 1000"
+check_async "a backup whose metadata counts other items is refused" tampered recounted \
+  's/"Items":30/"Items":31/' "metadata.json counts 31 items, the manifests 30"
+flipped_restore() {
+  run "$mover" backup dynamodb://indexed-items s3://backups/flipped --endpoint-url "$moto" &&
+    fails_with "corrupt cloud file: s3://backups/flipped/segment-" "$mover" restore \
+      s3://backups/flipped dynamodb://flipped --endpoint-url "$flipped" &&
+    [ "$(awsctl table-count "$moto" flipped)" = 0 ]
+}
+check_async "cloud files given back changed: refused, the new table empty" flipped_restore
+# Writes acknowledged and not applied: the count check of a new table and
+# of an existing one; --verify finds an item that the count cannot (the
+# table held every key before, with other values).
+unapplied_writes() {
+  fails_with "items after the restore, the backup 30" "$mover" restore "$work/restore-source" \
+    dynamodb://unapplied-new --endpoint-url "$unapplied" &&
+    awsctl table-create "$dynalite" unapplied-existing hash &&
+    fails_with "items after the restore, the backup 30" "$mover" \
+      restore "$work/restore-source" dynamodb://unapplied-existing --into-existing \
+      --endpoint-url "$unapplied" &&
+    awsctl table-create "$dynalite" unapplied-other hash &&
+    awsctl table-fill "$dynalite" unapplied-other 30 2 &&
+    fails_with "differs from the backup" "$mover" restore "$work/restore-source" \
+      dynamodb://unapplied-other --into-existing --verify --endpoint-url "$unapplied"
+}
+check_async "writes acknowledged but not applied fail the restore" unapplied_writes
 finish_checks
 
 stop_server "$faults"

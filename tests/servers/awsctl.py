@@ -8,6 +8,7 @@ stored.
                                                       checksum) and "objects N"
   awsctl.py s3-put ENDPOINT s3://BUCKET/KEY TEXT
   awsctl.py s3-rm ENDPOINT s3://BUCKET/KEY
+  awsctl.py s3-cat ENDPOINT s3://BUCKET/KEY
   awsctl.py s3-put-wrong-md5 ENDPOINT s3://BUCKET/KEY
                                       a PUT whose Content-MD5 is another body's:
                                       prints "stored" or "refused CODE"
@@ -98,6 +99,12 @@ def s3_put_wrong_md5(endpoint, url):
         print("stored")
     except botocore.exceptions.ClientError as refusal:
         print("refused", refusal.response["Error"]["Code"])
+
+
+def s3_cat(endpoint, url):
+    bucket, key = split(url)
+    sys.stdout.write(client("s3", endpoint).get_object(Bucket=bucket, Key=key)["Body"].read()
+                     .decode())
 
 
 def s3_rm(endpoint, url, *_):
@@ -257,7 +264,7 @@ def table_count(endpoint, table):
 
 
 COMMANDS = {"s3-mb": s3_mb, "s3-summary": s3_summary, "s3-put": s3_put, "s3-rm": s3_rm,
-            "s3-put-wrong-md5": s3_put_wrong_md5,
+            "s3-put-wrong-md5": s3_put_wrong_md5, "s3-cat": s3_cat,
             "table-create": table_create, "table-fill": table_fill,
             "table-compare": table_compare, "table-count": table_count,
             "table-compare-changed": table_compare_changed, "writer": writer}

@@ -19,10 +19,10 @@ echo "filling tables of 20,000 and 200,000 items (dynalite on $endpoint)..." >&2
 "$helper" fill "$endpoint" items-20k 20000
 "$helper" fill "$endpoint" items-200k 200000
 
-seconds() {  # seconds COMMAND...: wall time of one run
+seconds() {  # seconds COMMAND...: wall time of one run; its output in $work/last.out
   local start end
   start=$(date +%s.%N)
-  "$@" > /dev/null
+  "$@" > "$work/last.out"
   end=$(date +%s.%N)
   echo "$end - $start" | bc
 }
@@ -47,13 +47,15 @@ aws_scan() {  # what a user would script: four aws scans in parallel, into files
 mkdir -p "$work"
 # A first pass warms the server; then the two alternate, run by run.
 "$helper" scan "$endpoint" items-200k 4 > /dev/null
-bare=() full=()
+bare=() full=() verify=()
 for _ in $(seq "$runs"); do
   bare+=("$(seconds "$helper" scan "$endpoint" items-200k 4)")
   full+=("$(seconds backup items-200k)")
+  verify+=("$(sed -n 's/.*read back and verified in \([0-9.]*\) s$/\1/p' "$work/last.out")")
 done
 bare_s=$(printf '%s\n' "${bare[@]}" | median)
 backup_s=$(printf '%s\n' "${full[@]}" | median)
+verify_s=$(printf '%s\n' "${verify[@]}" | median)
 aws_s=$(seconds aws_scan)
 rss_small=$( { /usr/bin/time -f %M "$mover" backup dynamodb://items-20k "$work/rss-small" \
   --segments 4 --endpoint-url "$endpoint" > /dev/null; } 2>&1 | tail -n 1)
@@ -69,6 +71,9 @@ printf '%-52s %10s %8s %8s %5s\n' figure value ratio target met
 printf '%-52s %9.3fs\n' "bare parallel scan, 200,000 items, 4 segments" "$bare_s"
 printf '%-52s %9.3fs %8s %8s %5s\n' "backup of the same table (median of $runs)" "$backup_s" \
   "$backup_ratio" "<= 1.15" "$(meets "$backup_ratio" 1.15)"
+verify_ratio=$(ratio "$verify_s" "$backup_s")
+printf '%-52s %9.3fs %8s %8s %5s\n' "its read-back verification pass (median)" "$verify_s" \
+  "$verify_ratio" "<= .05" "$(meets "$verify_ratio" 0.05)"
 printf '%-52s %9.3fs %8s %8s %5s\n' "aws dynamodb scan, 4 in parallel, into files" "$aws_s" \
   "$aws_ratio" "< 1" "$(meets "$aws_ratio" 0.999)"
 printf '%-52s %8sKiB\n' "maximum RSS of the backup, 20,000 items" "$rss_small"

@@ -18,10 +18,7 @@ moto=$(start_proxy "$moto_server" 0 "") &&
   faults=$(start_proxy "$moto_server" 0.2 throttle,error,reset,slow) &&
   throttled=$(start_proxy "$moto_server" 1 throttle) &&
   puts_fail=$(start_proxy "$moto_server" 1 error --only '^PUT ') &&
-  reads_throttled=$(start_proxy "$moto_server" 1 throttle --only '^(GET|HEAD) ') &&
-  acked=$(start_proxy "$moto_server" 1 ack --only '^PUT .*/part-000001$') &&
-  truncated=$(start_proxy "$moto_server" 1 truncate --only '^PUT .*/part-000002$') &&
-  flipped=$(start_proxy "$moto_server" 1 flip --only '^GET .*/part-') || exit 1
+  reads_throttled=$(start_proxy "$moto_server" 1 throttle --only '^(GET|HEAD) ') || exit 1
 source_dir=$work/source
 "$here/make_dump.sh" "$source_dir"
 # About a dozen cloud files: moto_server and the proxy answer a few hundred
@@ -42,21 +39,31 @@ check_async "moto, 1 MiB cloud files" round_trip "$moto" moto-large
 check_async "s3rver, small cloud files" round_trip "$s3rver" s3rver-small "${small[@]}"
 check_async "s3rver, 1 MiB cloud files" round_trip "$s3rver" s3rver-large
 check_async "20% faults of every kind" round_trip "$faults" faulty "${small[@]}"
-# What the store did not keep as it said: a backup that exits 0 has been
-# read back.
-check_async "a PUT acknowledged but not stored fails the backup naming the object" \
-  fails_with "missing cloud file: s3://backups/acked/part-000001" \
-  "$mover" backup "$source_dir" s3://backups/acked --endpoint-url "$acked" "${small[@]}"
-check_async "a PUT stored cut short fails the backup naming the object" \
-  fails_with "PutObject of s3://backups/truncated/part-000002 failed: the stored object's ETag" \
-  "$mover" backup "$source_dir" s3://backups/truncated --endpoint-url "$truncated" "${small[@]}"
-flipped_reads() {
-  backup "$moto" flipped "${small[@]}" &&
-    fails_with "corrupt cloud file: s3://backups/flipped/part-0000" "$mover" restore \
-      s3://backups/flipped "$work/flipped" --endpoint-url "$flipped" &&
-    [ -z "$(ls -A "$work/flipped" 2> /dev/null)" ]
+# What a store can do wrong, on each server: a PUT acknowledged but not
+# stored, one stored cut short (the backup fails, naming the object: a
+# backup that exits 0 has been read back), a GET that gives other bytes of
+# the same length (the restore writes nothing).
+store_faults() {  # store_faults NAME URL
+  local acked truncated flipped
+  acked=$(start_proxy "$2" 1 ack --only '^PUT .*/part-000001$') &&
+    truncated=$(start_proxy "$2" 1 truncate --only '^PUT .*/part-000002$') &&
+    flipped=$(start_proxy "$2" 1 flip --only '^GET .*/part-') || return 1
+  check_async "$1: a PUT acknowledged but not stored fails the backup naming the object" \
+    fails_with "missing cloud file: s3://backups/acked/part-000001" \
+    "$mover" backup "$source_dir" s3://backups/acked --endpoint-url "$acked" "${small[@]}"
+  check_async "$1: a PUT stored cut short fails the backup naming the object" \
+    fails_with "PutObject of s3://backups/truncated/part-000002 failed: the stored object's ETag" \
+    "$mover" backup "$source_dir" s3://backups/truncated --endpoint-url "$truncated" "${small[@]}"
+  check_async "$1: a GET of other bytes of the same length restores nothing" \
+    flipped_reads "$2" "$flipped" "$work/flipped-$1"
 }
-check_async "a GET of other bytes of the same length restores nothing" flipped_reads
+flipped_reads() {  # flipped_reads ENDPOINT FLIPPING_ENDPOINT TARGET
+  backup "$1" flipped "${small[@]}" &&
+    fails_with "corrupt cloud file: s3://backups/flipped/part-0000" "$mover" restore \
+      s3://backups/flipped "$3" --endpoint-url "$2" &&
+    [ -z "$(ls -A "$3" 2> /dev/null)" ]
+}
+store_faults moto "$moto_server" && store_faults s3rver "$s3rver" || exit 1
 # Neither local server checks Content-MD5 (AWS refuses such a body with
 # BadDigest): here the ETag comparison is what catches a changed body.
 for server in moto_server s3rver; do

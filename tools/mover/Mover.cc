@@ -15,10 +15,10 @@
 #include <thread>
 
 #include "remotefile/CloudDBRemoteFileFactory.h"
-#include "util/CloudDBUtil.h"
 #include "tools/agents/DumpAgent.h"
 #include "tools/agents/LineEscape.h"
 #include "tools/mover/BucketLock.h"
+#include "util/CloudDBUtil.h"
 
 namespace mover {
 namespace {
@@ -104,6 +104,22 @@ bool readObject(Bucket& bucket, const std::string& name, uint64_t limit, std::st
     }
     data.append(chunk, got);
   }
+  return true;
+}
+
+// Size and checksum of a stored object, read in chunks.
+bool measureObject(Bucket& bucket, const std::string& name, uint64_t& size, uint64_t& checksum,
+                   bool& missing, std::string& error) {
+  std::unique_ptr<ObjectReader> reader = bucket.open(name, missing, error);
+  if (!reader) return false;
+  Checksum sum;
+  char chunk[1 << 16];
+  size = 0;
+  for (size_t got = 1; got > 0; size += got) {
+    if (!reader->read(chunk, sizeof chunk, got, error)) return false;
+    sum.update(chunk, got);
+  }
+  checksum = sum.digest();
   return true;
 }
 
@@ -415,7 +431,6 @@ bool verifyStream(Bucket& bucket, const Manifest& manifest, std::string& error) 
   std::vector<ListedEntry> listing;
   if (!bucket.list(listing, error)) return false;
   const std::map<std::string, ListedEntry> objects = byName(std::move(listing));
-  std::string data;
   for (const CloudFileEntry& entry : manifest.files) {
     const auto found = objects.find(entry.name);
     if (found == objects.end()) {
@@ -426,8 +441,12 @@ bool verifyStream(Bucket& bucket, const Manifest& manifest, std::string& error) 
     bool same = object.size == entry.size;
     if (same && !object.tag.empty() && !entry.tag.empty()) {
       same = object.tag == entry.tag;
-    } else if (same && !readCloudFile(bucket, entry, data, error)) {
-      return false;
+    } else if (same) {
+      uint64_t size = 0;
+      uint64_t checksum = 0;
+      bool missing = false;
+      if (!measureObject(bucket, entry.name, size, checksum, missing, error)) return false;
+      same = size == entry.size && checksum == entry.checksum;
     }
     if (!same) {
       error = corrupt(bucket, entry);

@@ -580,8 +580,10 @@ bool runTableBackup(const TableOptions& options, TableResult& result, std::strin
   result.consistency = metadata.consistency();
   if (result.stopped) return true;
   metadata.complete = true;
-  const bool ok = storeTableFiles(*bucket, metadata, false, error) &&
-                  verifyTableBackup(*bucket, segments, withStream ? &stream : nullptr, error);
+  if (!storeTableFiles(*bucket, metadata, false, error)) return false;
+  const Stopwatch verification;
+  const bool ok = verifyTableBackup(*bucket, segments, withStream ? &stream : nullptr, error);
+  result.verifySeconds = verification.seconds();
   result.seconds = stopwatch.seconds();
   return ok;
 }

@@ -57,6 +57,7 @@ struct TableResult {
   uint64_t totalBytes = 0;
   int segments = 0;
   double seconds = 0;
+  double verifySeconds = 0;  // a backup's read-back pass
   bool stopped = false;
   std::string consistency;
   uint64_t counted = 0;   // restore into a table: items it holds afterwards

@@ -129,7 +129,7 @@ int backupTable(mover::TableOptions& options) {
     std::printf(" (this run: %zu cloud files, %.2f MiB)", result.cloudFiles,
                 mebibytes(result.streamBytes));
   }
-  std::printf("\n");
+  std::printf("; read back and verified in %.3f s\n", result.verifySeconds);
   return 0;
 }
 

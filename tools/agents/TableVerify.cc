@@ -139,16 +139,16 @@ bool VerifyInput::check(std::string& error) {
     Document answer;
     if (!client_.call("BatchGetItem", body, answer, error)) return false;
     const Value* responses = cloud::findMember(answer, "Responses");
-    const Value* found = responses != nullptr ? cloud::findMember(*responses, table_.c_str())
-                                              : nullptr;
+    const Value* found =
+        responses != nullptr ? cloud::findMember(*responses, table_.c_str()) : nullptr;
     if (found != nullptr && found->IsArray()) {
       for (const Value& item : found->GetArray()) {
         const std::string key = keyString(cloud::toJson(item), keyNames_);
         const auto wanted = expected.find(key);
         if (wanted == expected.end()) continue;
         if (!sameItem(wanted->second, item)) {
-          error = "restore --verify: item " + key + " in table " + table_ +
-                  " differs from the backup";
+          error =
+              "restore --verify: item " + key + " in table " + table_ + " differs from the backup";
           return false;
         }
         ++verified_;
@@ -156,8 +156,8 @@ bool VerifyInput::check(std::string& error) {
       }
     }
     const Value* unprocessed = cloud::findMember(answer, "UnprocessedKeys");
-    const Value* left = unprocessed != nullptr ? cloud::findMember(*unprocessed, table_.c_str())
-                                               : nullptr;
+    const Value* left =
+        unprocessed != nullptr ? cloud::findMember(*unprocessed, table_.c_str()) : nullptr;
     keys.clear();
     if (left == nullptr) break;
     const Value* again = cloud::findMember(*left, "Keys");

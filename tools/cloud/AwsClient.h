@@ -42,7 +42,7 @@ struct Response {
   long status = 0;  // 0 when no answer came
   std::string body;
   std::string etag;
-  std::string encryption;  // x-amz-server-side-encryption: how S3 keeps the object
+  std::string encryption;      // x-amz-server-side-encryption: how S3 keeps the object
   uint64_t contentLength = 0;  // from the Content-Length header
   std::time_t date = 0;        // the service's clock (Date header), 0 without one
   std::string errorCode;

@@ -91,8 +91,8 @@ std::string unquote(const std::string& etag) {
 
 std::string base64(const unsigned char* data, size_t size) {
   std::string text(4 * ((size + 2) / 3) + 1, '\0');
-  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]), data,
-                                     static_cast<int>(size));
+  const int length =
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]), data, static_cast<int>(size));
   text.resize(static_cast<size_t>(length));
   return text;
 }

@@ -68,8 +68,8 @@ class S3Client {
  private:
   Request request(const char* operation, const char* method, const std::string& bucket,
                   const std::string& key) const;
-  bool put(Request& put, const std::string& bucket, const std::string& key,
-           std::string_view data, Response& response, std::string& error) const;
+  bool put(Request& put, const std::string& bucket, const std::string& key, std::string_view data,
+           Response& response, std::string& error) const;
 
   AwsClient client_;
 };

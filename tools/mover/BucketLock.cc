@@ -38,8 +38,8 @@ std::string lockText() {
   std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", &utc);
   std::random_device random;
   return std::string(kHeader) + "\nhost " + hostName() + "\npid " + std::to_string(getpid()) +
-         "\nstarted " + started + "\ntoken " + std::to_string(random()) +
-         std::to_string(random()) + "\n";
+         "\nstarted " + started + "\ntoken " + std::to_string(random()) + std::to_string(random()) +
+         "\n";
 }
 
 bool parseHolder(const std::string& text, Holder& holder) {

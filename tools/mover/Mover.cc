@@ -62,9 +62,9 @@ std::string driverError(MXBaseRemoteFile& driver, OrbEnvironment& environment) {
 
 // Reads one cloud file from the driver into writer; size and checksum go to
 // entry.
-bool readCloudFile(MXBaseRemoteFile& driver, OrbEnvironment& environment,
-                   std::vector<char>& buffer, ObjectWriter& writer, CloudFileEntry& entry,
-                   const StreamOptions& options, std::string& error) {
+bool readCloudFile(MXBaseRemoteFile& driver, OrbEnvironment& environment, std::vector<char>& buffer,
+                   ObjectWriter& writer, CloudFileEntry& entry, const StreamOptions& options,
+                   std::string& error) {
   Checksum checksum;
   entry.size = 0;
   entry.lines = 0;
@@ -182,8 +182,8 @@ std::map<std::string, ListedEntry> byName(std::vector<ListedEntry> objects) {
 }
 
 bool sameEntries(const CloudFileEntry& a, const CloudFileEntry& b) {
-  return a.name == b.name && a.size == b.size && a.checksum == b.checksum &&
-         a.lines == b.lines && a.tag == b.tag && a.restart == b.restart;
+  return a.name == b.name && a.size == b.size && a.checksum == b.checksum && a.lines == b.lines &&
+         a.tag == b.tag && a.restart == b.restart;
 }
 
 }  // namespace
@@ -395,7 +395,8 @@ bool backupStream(Bucket& bucket, Manifest& manifest, std::shared_ptr<OrbBuffere
     CloudFileEntry entry;
     entry.name = cloudFileName(index);
     if (!driver->OpenCloudFile(entry.name)) {
-      error = "opening cloud file " + entry.name + " failed: " + driverError(*driver, agent->environment);
+      error = "opening cloud file " + entry.name +
+              " failed: " + driverError(*driver, agent->environment);
       return false;
     }
     std::unique_ptr<ObjectWriter> writer = bucket.create(entry.name, error);
@@ -463,13 +464,11 @@ bool verifyBackup(Bucket& bucket, const Manifest& manifest, std::string& error) 
     if (missing) error = "the manifest that was stored is missing: " + bucket.describe("manifest");
     return false;
   }
-  const bool same = stored.complete == manifest.complete &&
-                    stored.files.size() == manifest.files.size() &&
-                    std::equal(stored.files.begin(), stored.files.end(), manifest.files.begin(),
-                               sameEntries);
+  const bool same =
+      stored.complete == manifest.complete && stored.files.size() == manifest.files.size() &&
+      std::equal(stored.files.begin(), stored.files.end(), manifest.files.begin(), sameEntries);
   if (!same) {
-    error = "the manifest read back differs from the one written: " +
-            bucket.describe("manifest");
+    error = "the manifest read back differs from the one written: " + bucket.describe("manifest");
     return false;
   }
   return verifyStream(bucket, manifest, error);
@@ -485,8 +484,7 @@ bool restoreStream(Bucket& bucket, const Manifest& manifest,
     const CloudFileEntry& entry = manifest.files[index];
     std::shared_ptr<MXBaseRemoteFile> driver =
         factory.createObject(CloudConnectionDetails(), bucket.describe(""), 0);
-    if (!writeCloudFile(*driver, agent->environment, bucket, entry, options.buffer, data,
-                        error)) {
+    if (!writeCloudFile(*driver, agent->environment, bucket, entry, options.buffer, data, error)) {
       return false;
     }
     ++result.cloudFiles;

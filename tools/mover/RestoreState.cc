@@ -70,9 +70,9 @@ bool RestoreState::load(bool& missing, std::string& error) {
   std::string location;
   std::string table;
   const bool ok = std::getline(in, line) && line == kHeader && std::getline(in, line) &&
-                  unescapeLine(line, location) && location == location_ &&
-                  std::getline(in, line) && unescapeLine(line, table) && table == table_ &&
-                  std::getline(in, line) && (line == "created" || line == "existing");
+                  unescapeLine(line, location) && location == location_ && std::getline(in, line) &&
+                  unescapeLine(line, table) && table == table_ && std::getline(in, line) &&
+                  (line == "created" || line == "existing");
   if (!ok) {
     error = "not the state of a restore of " + location_ + " into " + table_ + ": " + path_;
     return false;
@@ -105,9 +105,7 @@ bool RestoreState::record(const std::string& part, Progress progress, std::strin
   return save(error);
 }
 
-void RestoreState::finish() {
-  std::remove(path_.c_str());
-}
+void RestoreState::finish() { std::remove(path_.c_str()); }
 
 RestoreState::Progress RestoreState::progress(const std::string& part) const {
   std::lock_guard<std::mutex> hold(mutex_);
@@ -119,8 +117,8 @@ bool RestoreState::save(std::string& error) const {
   std::string text = std::string(kHeader) + "\n" + escapeLine(location_) + "\n" +
                      escapeLine(table_) + "\n" + (created_ ? "created" : "existing") + "\n";
   for (const auto& [part, progress] : parts_) {
-    text += part + " " + std::to_string(progress.files) + " " + std::to_string(progress.touched) +
-            "\n";
+    text +=
+        part + " " + std::to_string(progress.files) + " " + std::to_string(progress.touched) + "\n";
   }
   return writeWhole(path_, text, error);
 }

@@ -114,8 +114,8 @@ bool startBackup(Bucket& bucket, const TableOptions& options, const Clients& cli
     } else if (metadata.complete) {
       error = "the backup in " + bucket.describe("") + " is already complete";
     } else if (options.segmentsGiven && options.segments != metadata.segments) {
-      error = "the backup in " + bucket.describe("") + " has " +
-              std::to_string(metadata.segments) + " segments: resume it without --segments";
+      error = "the backup in " + bucket.describe("") + " has " + std::to_string(metadata.segments) +
+              " segments: resume it without --segments";
     }
     return error.empty();
   }
@@ -157,8 +157,8 @@ void addRun(const StreamResult& run, const Manifest& manifest, TableResult& resu
 }
 
 bool backupSegments(Bucket& bucket, const TableOptions& options, const Clients& clients,
-                    TableMetadata& metadata, std::vector<Manifest>& manifests,
-                    TableResult& result, std::string& error) {
+                    TableMetadata& metadata, std::vector<Manifest>& manifests, TableResult& result,
+                    std::string& error) {
   manifests.resize(metadata.segments);
   std::vector<StreamResult> results(metadata.segments);
   const bool ok = inParallel(
@@ -439,8 +439,8 @@ bool restoreIntoTable(const std::string& location, Bucket& bucket, const TableMe
   }
   if (!countItems(client, options.table, metadata.segments, result.counted, error) ||
       !checkCount(options.table, fresh, before, expected, result.counted, error) ||
-      (options.verify && !verifyRestored(client, segments, metadata, options, replayed, result,
-                                         error))) {
+      (options.verify &&
+       !verifyRestored(client, segments, metadata, options, replayed, result, error))) {
     return false;
   }
   state.finish();
@@ -547,9 +547,10 @@ bool verifyTableBackup(Bucket& bucket, const std::vector<Manifest>& segments,
   uint64_t items = 0;
   for (const Manifest& manifest : segments) items += manifest.lines();
   if (stored.complete && stored.segments == count && stored.items == items) return true;
-  error = bucket.describe(kMetadataName) + " read back does not match the backup: " +
-          std::to_string(stored.segments) + " segments and " + std::to_string(stored.items) +
-          " items, the manifests " + std::to_string(count) + " and " + std::to_string(items);
+  error = bucket.describe(kMetadataName) +
+          " read back does not match the backup: " + std::to_string(stored.segments) +
+          " segments and " + std::to_string(stored.items) + " items, the manifests " +
+          std::to_string(count) + " and " + std::to_string(items);
   return false;
 }
 

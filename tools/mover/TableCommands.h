@@ -48,8 +48,8 @@ struct TableOptions {
 };
 
 struct TableResult {
-  uint64_t items = 0;    // scanned (backup, dump) or written (restore)
-  uint64_t records = 0;  // stream records captured or replayed
+  uint64_t items = 0;        // scanned (backup, dump) or written (restore)
+  uint64_t records = 0;      // stream records captured or replayed
   size_t cloudFiles = 0;     // moved by this run
   uint64_t streamBytes = 0;  // moved by this run
   // A backup's whole, over every run of it.

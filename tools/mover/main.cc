@@ -224,7 +224,8 @@ int main(int argc, char** argv) {
   restoreCommand->add_option("TARGET", target, "A directory or dynamodb://TABLE")->required();
   addBuffer(restoreCommand, table.stream, "The data mover's write buffer in bytes");
   restoreCommand
-      ->add_flag("--into-existing", table.intoExisting, "Write into a table that already holds items")
+      ->add_flag("--into-existing", table.intoExisting,
+                 "Write into a table that already holds items")
       ->group(kTableOnly);
   restoreCommand
       ->add_flag("--verify", table.verify,

@@ -64,6 +64,22 @@ check "corrupt cloud file refused" refuses_damage \
 check "missing cloud file refused" refuses_damage 'rm "$bucket/part-000002"' \
   "missing cloud file: $work/damaged/part-000002"
 
+# Whatever the umask, everything written is owner-only: the bucket, the
+# restored files, the debug copy and the debug log.
+private_files() {
+  local dir=$work/private
+  mkdir -p "$dir/log"
+  (
+    umask 022
+    run env EVDEBUG_LEVEL=2 EVDEBUG_FILE="$dir/log/debug.log" "$mover" backup "$source" \
+      "$dir/bucket" --debug-copy "$dir/copy/stream" --limit 5000 &&
+      run "$mover" restore "$dir/bucket" "$dir/restored"
+  ) &&
+    [ -s "$dir/copy/stream" ] && [ -s "$dir/restored/metadata.json" ] && [ -s "$dir/log/debug.log" ] &&
+    [ -z "$(find "$dir/bucket" "$dir/restored" "$dir/copy" "$dir/log"/* -perm /077)" ]
+}
+check "everything written is owner-only under umask 022" private_files
+
 # A hand-edited manifest whose restart string names a file past the last.
 resume_past_the_end() {
   local one=$work/one bucket=$work/one-bucket

@@ -15,10 +15,12 @@ const char kUnsignedPayload[] = "x-amz-content-sha256: UNSIGNED-PAYLOAD";
 const char kEmptyPayload[] =
     "x-amz-content-sha256: e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
-std::string encodeKey(const std::string& key) {
+// Every byte but the unreserved ones (and "/" when keepSlash) percent-encoded.
+std::string percentEncode(const std::string& text, bool keepSlash) {
   std::string encoded;
-  for (const unsigned char c : key) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
+  for (const unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' ||
+        (keepSlash && c == '/')) {
       encoded += static_cast<char>(c);
     } else {
       char escape[4];
@@ -28,26 +30,15 @@ std::string encodeKey(const std::string& key) {
   }
   return encoded;
 }
+
+std::string encodeKey(const std::string& key) { return percentEncode(key, true); }
+
+std::string encodeQueryValue(const std::string& value) { return percentEncode(value, false); }
 
 // Said when a server's answers are not S3's.
 std::string notS3(const ServiceConfig& config) {
   return "the server at " + config.endpoint +
          " does not answer as S3 does (check --endpoint-url and AWS_ENDPOINT_URL_S3)";
-}
-
-// Every byte but the unreserved ones percent-encoded, as a query value.
-std::string encodeQueryValue(const std::string& value) {
-  std::string encoded;
-  for (const unsigned char c : value) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-      encoded += static_cast<char>(c);
-    } else {
-      char escape[4];
-      std::snprintf(escape, sizeof escape, "%%%02X", c);
-      encoded += escape;
-    }
-  }
-  return encoded;
 }
 
 // The text of the first <tag>...</tag> at or after from; from moves past it.

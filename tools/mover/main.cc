@@ -2,6 +2,7 @@
 // tables and table dumps through the clouddb plug-in, playing the data
 // mover, into a local or S3 bucket.
 #include <malloc.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
@@ -180,6 +181,9 @@ int main(int argc, char** argv) {
   // back whole, rather than carved from the threads' heaps, which would
   // fragment and grow with the table.
   mallopt(M_MMAP_THRESHOLD, kMappedBytes);
+  // Everything written locally (buckets, restores, dumps, the debug copy and
+  // log) is table data: owner-only, whatever the umask.
+  umask(077);
   CLI::App app{"Backs up and restores DynamoDB tables and dumps through the clouddb plug-in"};
   app.name("clouddb-mover");
   app.require_subcommand(1);

@@ -16,7 +16,6 @@ moto=$(start_moto) && dynalite=$(start_dynalite) || exit 1
 faults=$(start_proxy "$dynalite" 0.2 throttle,error,reset,slow) &&
   scans_throttled=$(start_proxy "$dynalite" 1 throttle --only 'Scan$') &&
   garbled=$(start_proxy "$dynalite" 1 garbage --only 'DescribeTable$') &&
-  slow_scans=$(start_proxy "$dynalite" 1 slow --only 'Scan$' --slow-seconds 1) &&
   unapplied=$(start_proxy "$dynalite" 1 unapplied --only 'BatchWriteItem$') &&
   flipped=$(start_proxy "$moto" 1 flip --only '^GET .*/part-') || exit 1
 for endpoint in "$moto" "$dynalite"; do
@@ -93,20 +92,24 @@ for point in restored:1 segment-2/restored:2; do
     restore_killed_and_resumed "$work/restore-source" hash-items "$point"
 done
 
-# Two backups started together into one bucket (a directory, moto's S3):
-# one holds the lock while its slow scan runs, the other refuses at once.
+# Two backups into one bucket (a directory, moto's S3): while the first
+# holds the lock (held after its scan by the test hook), the second refuses
+# at once; the first then finishes.
 one_writer() {  # one_writer BUCKET
-  local endpoints=(AWS_ENDPOINT_URL_S3="$moto" AWS_ENDPOINT_URL_DYNAMODB="$slow_scans")
-  env "${endpoints[@]}" "$mover" backup dynamodb://hash-items "$1" "${small[@]}" \
-    > "$work/first-${1//[:\/]/-}.out" 2>&1 &
-  local first=$! deadline=$((SECONDS + 60))
-  until grep -q '^clouddb-mover lock' <(awsctl s3-cat "$moto" "$1/lock" 2> /dev/null;
-    cat "$1/lock" 2> /dev/null); do
-    [ $SECONDS -lt $deadline ] || return 1
+  local endpoints=(AWS_ENDPOINT_URL_S3="$moto" AWS_ENDPOINT_URL_DYNAMODB="$dynalite")
+  local hold=$work/hold-${1//[:\/]/-}
+  env "${endpoints[@]}" CLOUDDB_MOVER_HOLD_AFTER_SCAN="$hold" "$mover" backup \
+    dynamodb://hash-items "$1" "${small[@]}" > "$hold.out" 2>&1 &
+  local first=$! deadline=$((SECONDS + 120))
+  until [ -e "$hold.scanned" ]; do
+    [ $SECONDS -lt $deadline ] && alive "$first" || { cat "$hold.out"; return 1; }
     sleep 0.05
   done
   fails_with "is locked by host $(hostname), process $first" env "${endpoints[@]}" "$mover" \
-    backup dynamodb://hash-items "$1" && wait "$first"
+    backup dynamodb://hash-items "$1"
+  local refused=$?
+  touch "$hold"
+  wait "$first" && [ $refused -eq 0 ]
 }
 check_async "two backups into one directory: one runs, the other names the lock" \
   one_writer "$work/contended"

@@ -110,7 +110,7 @@ StreamReader::StreamReader(const cloud::DynamoClient& streams, StreamState state
     : streams_(streams), state_(std::move(state)), pool_(kPageChunkBytes), page_(&pool_) {
   if (restart.empty()) return;
   rapidjson::Document position;
-  position.Parse(restart.c_str());
+  cloud::parseJson(restart, position);
   const Value* shard = findMember(position, "Shard");
   after_ = stringMember(position, "SequenceNumber");
   // A restart string that names no shard of this backup ends nothing: it

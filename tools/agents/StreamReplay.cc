@@ -19,7 +19,7 @@ struct StreamLine {
   std::string event;
 
   bool parse(const std::string& line) {
-    document.Parse(line.c_str(), line.size());
+    cloud::parseJson(line, document);
     const Value* number = findMember(document, "Shard");
     record = findMember(document, "Record");
     change = record != nullptr ? findMember(*record, "dynamodb") : nullptr;

@@ -12,18 +12,57 @@ constexpr size_t kPageChunkBytes = size_t{1} << 20;
 SegmentScanner::SegmentScanner(const cloud::DynamoClient& client, ScanSegment segment)
     : client_(client), segment_(std::move(segment)), pool_(kPageChunkBytes), page_(&pool_) {}
 
+bool parseKey(const std::string& text, const std::vector<std::string>& names,
+              const std::vector<std::string>& types, rapidjson::Document& key) {
+  if (!cloud::parseJson(text, key) || !key.IsObject() || key.MemberCount() != names.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    const Value* value = cloud::findMember(key, names[i].c_str());
+    if (value == nullptr || !value->IsObject() || value->MemberCount() != 1 ||
+        (i < types.size() && !types[i].empty() && value->MemberBegin()->name != types[i].c_str()) ||
+        !value->MemberBegin()->value.IsString()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string SegmentScanner::request(const Value* startKey) const {
+  std::string text;
+  cloud::JsonStringStream stream(text);
+  cloud::JsonStringWriter writer(stream);
+  writer.StartObject();
+  writer.Key("TableName");
+  writer.String(segment_.table.c_str(), static_cast<rapidjson::SizeType>(segment_.table.size()));
+  writer.Key("Segment");
+  writer.Int(segment_.segment);
+  writer.Key("TotalSegments");
+  writer.Int(segment_.segments);
+  if (startKey != nullptr) {
+    writer.Key("ExclusiveStartKey");
+    startKey->Accept(writer);
+  }
+  writer.EndObject();
+  return text;
+}
+
 bool SegmentScanner::fetch(std::string& error) {
-  std::string request = "{\"TableName\":" + jsonString(segment_.table) +
-                        ",\"Segment\":" + std::to_string(segment_.segment) +
-                        ",\"TotalSegments\":" + std::to_string(segment_.segments);
-  if (!segment_.startAfter.empty()) request += ",\"ExclusiveStartKey\":" + segment_.startAfter;
-  request += "}";
+  rapidjson::Document startKey;
+  if (!segment_.startAfter.empty() &&
+      !parseKey(segment_.startAfter, segment_.keyNames, segment_.keyTypes, startKey)) {
+    error = "cannot continue segment " + std::to_string(segment_.segment) + " of " +
+            segment_.table + " after '" + segment_.startAfter.substr(0, 200) +
+            "': it is not a key of the table";
+    return false;
+  }
+  const std::string text = request(segment_.startAfter.empty() ? nullptr : &startKey);
   // The previous page is used up: its memory goes before the next arrives.
   page_.SetNull();
   pool_.Clear();
   count_ = next_ = 0;
   cloud::Response response;
-  if (!client_.call("Scan", request, page_, response, error)) return false;
+  if (!client_.call("Scan", text, page_, response, error)) return false;
   const auto items = page_.FindMember("Items");
   if (items == page_.MemberEnd() || !items->value.IsArray()) {
     error = "Scan of " + segment_.table + " gave no items";
@@ -32,6 +71,12 @@ bool SegmentScanner::fetch(std::string& error) {
   const auto last = page_.FindMember("LastEvaluatedKey");
   lastPage_ = last == page_.MemberEnd();
   segment_.startAfter = lastPage_ ? "" : cloud::toJson(last->value);
+  if (!lastPage_ && !seen_.insert(segment_.startAfter).second) {
+    error = "Scan of " + segment_.table + " segment " + std::to_string(segment_.segment) +
+            " gave the LastEvaluatedKey " + segment_.startAfter.substr(0, 200) +
+            " a second time: the service's pages loop";
+    return false;
+  }
   lastPageTime_ = response.date;
   count_ = items->value.Size();
   return true;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "agent/OrbEnvironment.h"
@@ -29,7 +30,13 @@ struct ScanSegment {
   int segment = 0;
   int segments = 1;
   std::string startAfter;  // the key to continue after; empty: from the start
+  std::vector<std::string> keyTypes;  // the declared type of each of keyNames
 };
+
+// Whether text is a key of the table: a JSON object that holds exactly the
+// key attributes, each of its declared type; key receives it.
+bool parseKey(const std::string& text, const std::vector<std::string>& names,
+              const std::vector<std::string>& types, rapidjson::Document& key);
 
 class SegmentScanner {
  public:
@@ -44,6 +51,7 @@ class SegmentScanner {
 
  private:
   bool fetch(std::string& error);
+  std::string request(const rapidjson::Value* startKey) const;
   bool keyOf(const rapidjson::Value& item, std::string& key, std::string& error) const;
 
   const cloud::DynamoClient& client_;
@@ -59,6 +67,8 @@ class SegmentScanner {
   std::time_t lastPageTime_ = 0;
   std::string line_;
   std::string key_;
+  // Every LastEvaluatedKey so far: one that comes again is a page loop.
+  std::unordered_set<std::string> seen_;
 };
 
 // One segment as a backup stream of the pipe.

@@ -65,6 +65,21 @@ std::vector<std::string> keyNamesOf(const Value& keySchema) {
   return names;
 }
 
+// The declared type of each key attribute, as AttributeDefinitions gives it.
+std::vector<std::string> keyTypesOf(const std::vector<std::string>& names,
+                                    const Value* definitions) {
+  std::vector<std::string> types(names.size());
+  if (definitions == nullptr || !definitions->IsArray()) return types;
+  for (size_t i = 0; i < names.size(); ++i) {
+    for (const Value& definition : definitions->GetArray()) {
+      if (stringMember(definition, "AttributeName") == names[i]) {
+        types[i] = stringMember(definition, "AttributeType");
+      }
+    }
+  }
+  return types;
+}
+
 Value stringArray(const std::vector<std::string>& strings, Document::AllocatorType& memory) {
   Value array(rapidjson::kArrayType);
   for (const std::string& text : strings) array.PushBack(Value(text.c_str(), memory), memory);
@@ -127,7 +142,7 @@ std::string TableMetadata::consistency() const {
 
 std::string TableMetadata::toJson() const {
   Document document;
-  document.Parse(definition.c_str());
+  cloud::parseJson(definition, document);
   if (!document.IsObject()) document.SetObject();
   auto& memory = document.GetAllocator();
   document.AddMember("TableName", Value(table.c_str(), memory), memory);
@@ -156,7 +171,7 @@ std::string TableMetadata::toJson() const {
 
 bool TableMetadata::parse(const std::string& json, std::string& error) {
   Document document;
-  document.Parse(json.c_str(), json.size());
+  cloud::parseJson(json, document);
   const Value* backup = document.IsObject() ? member(document, "Backup") : nullptr;
   const Value* keySchema = backup != nullptr ? member(document, "KeySchema") : nullptr;
   if (keySchema == nullptr || !backup->IsObject() || stringMember(document, "TableName").empty()) {
@@ -165,6 +180,7 @@ bool TableMetadata::parse(const std::string& json, std::string& error) {
   }
   table = stringMember(document, "TableName");
   keyNames = keyNamesOf(*keySchema);
+  keyTypes = keyTypesOf(keyNames, member(document, "AttributeDefinitions"));
   itemCountAtStart = numberMember(document, "ItemCountAtStart");
   streamViewType = stringMember(document, "StreamViewType");
   const Value* segmentCount = member(*backup, "Segments");
@@ -235,6 +251,7 @@ bool describeTable(const cloud::DynamoClient& client, const std::string& table,
   metadata.table = table;
   metadata.definition = cloud::toJson(definition);
   metadata.keyNames = keyNamesOf(*keySchema);
+  metadata.keyTypes = keyTypesOf(metadata.keyNames, member(*described, "AttributeDefinitions"));
   metadata.itemCountAtStart = numberMember(*described, "ItemCount");
   metadata.description = cloud::toJson(*described);
   metadata.streamViewType.clear();
@@ -251,7 +268,7 @@ bool describeTable(const cloud::DynamoClient& client, const std::string& table,
 bool createTable(const cloud::DynamoClient& client, const std::string& table,
                  const TableMetadata& metadata, std::string& error) {
   Document request;
-  request.Parse(metadata.definition.c_str());
+  cloud::parseJson(metadata.definition, request);
   if (!request.IsObject()) {
     error = "the backup's table definition is not JSON";
     return false;

@@ -37,6 +37,7 @@ struct TableMetadata {
   std::string table;
   std::string definition;  // JSON object: the CreateTable members but TableName
   std::vector<std::string> keyNames;
+  std::vector<std::string> keyTypes;  // each key attribute's type: "S", "N" or "B"
   uint64_t itemCountAtStart = 0;
   std::string description;     // DescribeTable's Table object
   std::string streamViewType;  // the table's stream, as described; empty without one

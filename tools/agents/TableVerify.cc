@@ -98,7 +98,7 @@ bool VerifyInput::fail(const std::string& error) {
 // Asks for every pending key, and compares what comes back.
 bool VerifyInput::check(std::string& error) {
   std::unordered_map<std::string, Document> expected;
-  for (auto& [key, text] : pending_) expected[key].Parse(text.c_str(), text.size());
+  for (auto& [key, text] : pending_) cloud::parseJson(text, expected[key]);
   pending_.clear();
   std::vector<std::string> keys;
   for (const auto& entry : expected) keys.push_back(entry.first);

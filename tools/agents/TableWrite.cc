@@ -26,8 +26,7 @@ bool itemOfLine(const std::string& line, std::string& item) {
   }
   item.assign(line, prefix, line.size() - prefix - 1);
   rapidjson::Document document;
-  document.Parse(item.c_str(), item.size());
-  return !document.HasParseError() && document.IsObject();
+  return cloud::parseJson(item, document) && document.IsObject();
 }
 
 BatchWriter::BatchWriter(const cloud::DynamoClient& client, std::string table,

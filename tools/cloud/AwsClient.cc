@@ -13,6 +13,8 @@
 
 #include <rapidjson/document.h>
 
+#include "tools/cloud/Json.h"
+
 namespace cloud {
 namespace {
 
@@ -148,8 +150,7 @@ void parseError(long status, const std::string& body, std::string& code, std::st
   code.clear();
   message.clear();
   rapidjson::Document json;
-  json.Parse(body.c_str());
-  if (!json.HasParseError() && json.IsObject()) {
+  if (parseJson(body, json) && json.IsObject()) {
     for (const char* name : {"__type", "code", "Code"}) {
       if (json.HasMember(name) && json[name].IsString()) code = json[name].GetString();
     }

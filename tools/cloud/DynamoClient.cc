@@ -17,8 +17,7 @@ bool DynamoClient::call(const char* operation, const std::string& request,
   post.headers = {targetPrefix_ + operation, "Content-Type: application/x-amz-json-1.0"};
   post.body = request;
   if (!client_.send(post, response, error)) return false;
-  answer.Parse(response.body.c_str(), response.body.size());
-  if (!answer.HasParseError() && answer.IsObject()) return true;
+  if (parseJson(response.body, answer) && answer.IsObject()) return true;
   error = std::string(operation) + " failed: the answer is not a JSON object";
   return false;
 }

@@ -16,6 +16,7 @@
 #include <rapidjson/writer.h>
 
 #include "tools/cloud/AwsClient.h"
+#include "tools/cloud/Json.h"
 
 namespace cloud {
 
@@ -29,7 +30,7 @@ class DynamoClient {
   const ServiceConfig& config() const { return client_.config(); }
 
   // answer receives the parsed answer; an answer that is not a JSON object
-  // is a failure.
+  // (or nests deeper than kMaxJsonDepth) is a failure.
   bool call(const char* operation, const std::string& request, rapidjson::Document& answer,
             Response& response, std::string& error) const;
   bool call(const char* operation, const std::string& request, rapidjson::Document& answer,

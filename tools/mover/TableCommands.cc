@@ -168,7 +168,7 @@ bool backupSegments(Bucket& bucket, const TableOptions& options, const Clients& 
           return std::make_shared<TableScanOutput>(
               segmentName(segment), environment, *clients.table,
               ScanSegment{metadata.table, metadata.keyNames, segment, metadata.segments,
-                          resumeFrom});
+                          resumeFrom, metadata.keyTypes});
         };
         return backupPart(bucket, segmentName(segment), options, agent, manifests[segment],
                           results[segment], failure);
@@ -187,7 +187,6 @@ bool backupStreamRecords(Bucket& bucket, const TableOptions& options, const Clie
                          TableMetadata& metadata, Manifest& manifest, TableResult& result,
                          std::string& error) {
   if (metadata.stream.consistencyPoint == 0) {
-    if (options.afterScan) options.afterScan();
     if (!fixConsistencyPoint(*clients.streams, metadata.stream, error) ||
         !storeTableFiles(bucket, metadata, false, error)) {
       return false;
@@ -572,6 +571,9 @@ bool runTableBackup(const TableOptions& options, TableResult& result, std::strin
     return false;
   }
   const bool withStream = !metadata.stream.arn.empty();
+  if (!result.stopped && metadata.stream.consistencyPoint == 0 && options.afterScan) {
+    options.afterScan();
+  }
   if (!result.stopped && withStream &&
       !backupStreamRecords(*bucket, options, clients, metadata, stream, result, error)) {
     return false;
@@ -606,8 +608,9 @@ bool runTableDump(const TableOptions& options, TableResult& result, std::string&
   if (!inParallel(
           metadata.segments,
           [&](int segment, std::string& failure) {
-            SegmentScanner scanner(*clients.table, ScanSegment{metadata.table, metadata.keyNames,
-                                                               segment, metadata.segments, ""});
+            SegmentScanner scanner(*clients.table,
+                                   ScanSegment{metadata.table, metadata.keyNames, segment,
+                                               metadata.segments, "", metadata.keyTypes});
             if (!scanner.produce(*files[segment], failure)) return false;
             items[segment] = scanner.items();
             if (files[segment]->close("")) return true;

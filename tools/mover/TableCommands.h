@@ -40,8 +40,8 @@ struct TableOptions {
   bool force = false;     // restore into a directory that holds files
   bool verify = false;    // read every restored item back and compare it
   bool noStream = false;  // a scan only, even when the table has a stream
-  // Called once the scan of a backup with a stream has finished, before the
-  // consistency point is fixed.
+  // Called once the scan of a backup has finished, before the consistency
+  // point of its stream is fixed.
   std::function<void()> afterScan;
   StreamOptions stream;
   cloud::ConfigOverrides cloud;

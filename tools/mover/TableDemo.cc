@@ -120,7 +120,7 @@ class TableSnapshot : public OrbOutput {
 
 bool snapshot(const cloud::DynamoClient& client, const std::string& table,
               const std::vector<std::string>& keyNames, TableSnapshot& result, std::string& error) {
-  SegmentScanner scanner(client, ScanSegment{table, keyNames, 0, 1, ""});
+  SegmentScanner scanner(client, ScanSegment{table, keyNames, 0, 1, "", {}});
   return scanner.produce(result, error);
 }
 

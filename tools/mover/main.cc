@@ -104,7 +104,8 @@ int backupDirectory(mover::BackupOptions& backup) {
 
 // Test hook: with CLOUDDB_MOVER_HOLD_AFTER_SCAN=PATH a table backup creates
 // PATH.scanned once its scan has finished and waits until PATH exists, so
-// that a test's writer can stop between the scan and the consistency point.
+// that a test's writer can stop between the scan and the consistency point,
+// or a second backup can meet this one's lock.
 void holdAfterScan() {
   const char* path = std::getenv("CLOUDDB_MOVER_HOLD_AFTER_SCAN");
   if (path == nullptr) return;

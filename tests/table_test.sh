@@ -153,6 +153,46 @@ unapplied_writes() {
       dynamodb://unapplied-other --into-existing --verify --endpoint-url "$unapplied"
 }
 check_async "writes acknowledged but not applied fail the restore" unapplied_writes
+
+# Hostile services: every answer that never comes, comes too slowly, loops
+# or nests too deep fails with one line within its bound; an answer lost
+# after CreateTable took effect is not a failure.
+hostile() {  # hostile BOUND_SECONDS FAULT ONLY EXPECTED ARGUMENTS...
+  local proxy start=$SECONDS
+  proxy=$(start_proxy "$dynalite" 1 "$2" --only "$3") &&
+    fails_with "$4" "$mover" "${@:5}" --endpoint-url "$proxy" &&
+    [ $((SECONDS - start)) -le "$1" ] || { echo "took $((SECONDS - start)) s"; return 1; }
+}
+check_async "a Scan never answered fails within 30 s" hostile 30 blackhole 'Scan$' \
+  "Scan failed: no answer from" backup dynamodb://hash-items "$work/blackhole" \
+  --stall-timeout 2 --max-attempts 2
+check_async "an answer at 2 bytes a second fails within 30 s" hostile 30 drip 'DescribeTable$' \
+  "no complete answer within the request's deadline of 3 s" backup dynamodb://hash-items \
+  "$work/drip" --request-timeout 3 --max-attempts 2
+check_async "Scan pages that loop fail the segment" hostile 60 loop 'Scan$' \
+  "a second time: the service's pages loop" backup dynamodb://hash-items "$work/loop" \
+  --segments 1
+check_async "an answer nested 300,000 deep fails within 30 s" hostile 30 deep 'DescribeTable$' \
+  "DescribeTable failed: the answer is not a JSON object" backup dynamodb://hash-items \
+  "$work/deep"
+lost_create_table() {
+  local proxy
+  proxy=$(start_proxy "$dynalite" 1 lost --only 'CreateTable$' --times 1) &&
+    run "$mover" restore "$work/restore-source" dynamodb://lost-create --endpoint-url "$proxy" &&
+    run awsctl table-compare "$dynalite" hash-items lost-create
+}
+check_async "CreateTable whose answer was lost after it took effect" lost_create_table
+# A restart string edited into a request: the resume refuses it.
+injected_restart() {
+  local bucket=$work/injected
+  expect_status 3 "$mover" backup dynamodb://hash-items "$bucket" --endpoint-url "$dynalite" \
+    --segments 1 --limit 1 --buffer 64 --stop-after 1 &&
+    sed -i '$ s/[^ ]*$/{"pk":{"S":"item-0"}},"TableName":"other","Segment":0/' \
+      "$bucket/segment-0/manifest" &&
+    fails_with "cannot continue segment 0 of hash-items after '{\"pk\":{\"S\":\"item-0\"}}," \
+      "$mover" backup dynamodb://hash-items "$bucket" --endpoint-url "$dynalite" --resume
+}
+check_async "a restart string that is not a key refuses the resume" injected_restart
 finish_checks
 
 stop_server "$faults"

@@ -14,6 +14,14 @@ and, at the given rate, answers instead with a fault:
   flip      a GET answered with one byte of its body changed (same length)
   unapplied a BatchWriteItem forwarded without its first request, and its
             answer claiming that every request was processed
+  blackhole the request read, and never answered (until the client leaves)
+  drip      the answer sent at 2 bytes a second
+  loop      a Scan answered with a LastEvaluatedKey that repeats the
+            request's ExclusiveStartKey (or, without one, the first item's
+            "pk")
+  lost      the request forwarded and applied, and the connection reset
+            before the answer
+  deep      HTTP 200 with arrays nested 300,000 deep (DynamoDB requests only)
 
 With --only REGEX it faults only the requests whose "METHOD target" (the
 DynamoDB operation, or the S3 path) matches, e.g. '^PUT '.
@@ -57,6 +65,7 @@ FAULTS = {
         '{"__type":"com.amazonaws.dynamodb.v20120810#InternalServerError",'
         '"message":"Internal server error"}'),
     ("garbage", "dynamodb"): (200, "application/x-amz-json-1.0", "<html>not JSON</html>"),
+    ("deep", "dynamodb"): (200, "application/x-amz-json-1.0", "[" * 300000 + "]" * 300000),
     ("error", "s3"): (
         500, "application/xml",
         "<Error><Code>InternalError</Code><Message>We encountered an internal error. "
@@ -179,6 +188,8 @@ def main():
     parser.add_argument("--stats")
     parser.add_argument("--secret")
     parser.add_argument("--stream-script")
+    parser.add_argument("--times", type=int, default=0,
+                        help="fault at most this many requests (0: no limit)")
     parser.add_argument("--only", default="",
                         help="fault only requests whose 'METHOD target-or-path' matches")
     args = parser.parse_args()
@@ -194,6 +205,8 @@ def main():
     def pick_fault(request):
         with lock:
             counts["requests"] += 1
+            if args.times and counts["faults"] >= args.times:
+                return None
             if faults and only.search(request) and rng.random() < args.rate:
                 counts["faults"] += 1
                 return rng.choice(faults)
@@ -261,7 +274,11 @@ def main():
                 for requests in request["RequestItems"].values():
                     del requests[:1]
                 body = json.dumps(request).encode()
-            if fault not in (None, "slow", "ack", "truncate", "flip", "unapplied"):
+            if fault == "blackhole":
+                time.sleep(3600)
+                return
+            if fault not in (None, "slow", "ack", "truncate", "flip", "unapplied", "drip", "loop",
+                             "lost"):
                 self.fail(fault)
                 return
             connection = http.client.HTTPConnection(upstream.hostname, upstream.port, timeout=60)
@@ -275,6 +292,17 @@ def main():
             connection.close()
             if fault == "slow":
                 time.sleep(args.slow_seconds)
+            if fault == "lost":
+                self.fail("reset")
+                return
+            if fault == "loop" and target.endswith(".Scan"):
+                answer = json.loads(data)
+                start = json.loads(body).get("ExclusiveStartKey")
+                if start is None and answer.get("Items"):
+                    start = {"pk": answer["Items"][0]["pk"]}
+                if start is not None:
+                    answer["LastEvaluatedKey"] = start
+                data = json.dumps(answer).encode()
             if fault == "flip" and self.command == "GET" and data:
                 middle = len(data) // 2
                 data = data[:middle] + bytes([data[middle] ^ 0x20]) + data[middle + 1:]
@@ -286,8 +314,15 @@ def main():
             self.send_header("Content-Length", response.getheader("Content-Length", "0")
                              if self.command == "HEAD" else str(len(data)))
             self.end_headers()
-            if self.command != "HEAD":
-                self.wfile.write(data)
+            if self.command == "HEAD":
+                return
+            if fault == "drip":
+                for at in range(0, len(data), 2):
+                    self.wfile.write(data[at:at + 2])
+                    self.wfile.flush()
+                    time.sleep(1)
+                return
+            self.wfile.write(data)
 
         do_GET = do_PUT = do_POST = do_HEAD = do_DELETE = forward
 

@@ -1,6 +1,7 @@
 #include "tools/agents/TableSchema.h"
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <thread>
 
@@ -123,6 +124,36 @@ std::string countRequest(const std::string& table, const std::string& startKey, 
   }
   if (!startKey.empty()) request += ",\"ExclusiveStartKey\":" + startKey;
   return request + "}";
+}
+
+// A CreateTable retried after its first attempt took effect meets its own
+// table: one with the backup's key schema and attribute definitions,
+// created since the call was made (a minute's margin for the clocks), and
+// empty. Anything else is another's table.
+bool createdByThisCall(const cloud::DynamoClient& client, const std::string& table,
+                       const TableMetadata& metadata, std::time_t asked, std::string& error) {
+  Document described;
+  if (!client.call("DescribeTable", "{\"TableName\":" + jsonString(table) + "}", described,
+                   error)) {
+    return false;
+  }
+  Document wanted;
+  cloud::parseJson(metadata.definition, wanted);
+  const Value* state = member(described, "Table");
+  const Value* created = state != nullptr ? member(*state, "CreationDateTime") : nullptr;
+  const bool same =
+      state != nullptr && member(*state, "KeySchema") != nullptr &&
+      member(wanted, "KeySchema") != nullptr &&
+      *member(*state, "KeySchema") == *member(wanted, "KeySchema") &&
+      member(*state, "AttributeDefinitions") != nullptr &&
+      member(wanted, "AttributeDefinitions") != nullptr &&
+      *member(*state, "AttributeDefinitions") == *member(wanted, "AttributeDefinitions") &&
+      created != nullptr && created->IsNumber() && created->GetDouble() >= asked - 60.0 &&
+      numberMember(*state, "ItemCount") == 0;
+  if (same) return true;
+  error = "CreateTable failed: table " + table + " exists already, and not as this restore "
+          "created it";
+  return false;
 }
 
 }  // namespace
@@ -276,7 +307,13 @@ bool createTable(const cloud::DynamoClient& client, const std::string& table,
   request.AddMember("TableName", Value(table.c_str(), request.GetAllocator()),
                     request.GetAllocator());
   Document answer;
-  if (!client.call("CreateTable", cloud::toJson(request), answer, error)) return false;
+  cloud::Response response;
+  const std::time_t asked = std::time(nullptr);
+  if (!client.call("CreateTable", cloud::toJson(request), answer, response, error) &&
+      !(response.errorCode == "ResourceInUseException" &&
+        createdByThisCall(client, table, metadata, asked, error))) {
+    return false;
+  }
   for (int poll = 0; poll < kActivePolls; ++poll) {
     Document described;
     if (!client.call("DescribeTable", "{\"TableName\":" + jsonString(table) + "}", described,

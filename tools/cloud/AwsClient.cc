@@ -18,9 +18,10 @@
 namespace cloud {
 namespace {
 
-constexpr long kConnectTimeoutMs = 10000;
-// An answer slower than 1 byte a second for this long counts as lost.
-constexpr long kStallSeconds = 60;
+// The AWS SDKs' standard connect timeout.
+constexpr long kConnectTimeoutMs = 3100;
+// An object's deadline grows by a second for every so many bytes.
+constexpr double kFloorBytesPerSecond = 1e6;
 constexpr int kBackoffBaseMs = 50;
 constexpr int kBackoffCapMs = 5000;
 constexpr size_t kMaxMessageBytes = 300;
@@ -172,6 +173,97 @@ AwsClient::AwsClient(ServiceConfig config)
     : config_(std::move(config)),
       signature_("aws:amz:" + config_.region + ":" + signingName(config_.service)) {}
 
+namespace {
+
+// An attempt's time: at most its deadline in all, which grows with the
+// body (a floor of kFloorBytesPerSecond), told to libcurl's progress
+// callback, which runs at least once a second.
+struct Deadline {
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  double seconds = 0;
+  bool expired = false;
+};
+
+int checkDeadline(void* data, curl_off_t downloadTotal, curl_off_t, curl_off_t uploadTotal,
+                  curl_off_t) {
+  auto* deadline = static_cast<Deadline*>(data);
+  const double bytes = static_cast<double>(std::max(downloadTotal, uploadTotal));
+  const double limit = deadline->seconds + bytes / kFloorBytesPerSecond;
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - deadline->start).count();
+  deadline->expired = elapsed > limit;
+  return deadline->expired ? 1 : 0;
+}
+
+// One attempt's handle: the request, signed, with its bounds.
+void setUp(CURL* curl, const ServiceConfig& config, const std::string& signature,
+           const Request& request, Response& response, curl_slist* headers, char* curlError,
+           Deadline& deadline) {
+  curl_easy_reset(curl);
+  curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(curl, CURLOPT_AWS_SIGV4, signature.c_str());
+  curl_easy_setopt(curl, CURLOPT_USERNAME, config.accessKeyId.c_str());
+  curl_easy_setopt(curl, CURLOPT_PASSWORD, config.secretAccessKey.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+  // A stall: less than a byte a second for stallSeconds.
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(config.stallSeconds));
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, checkDeadline);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &deadline);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curlError);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, readHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response);
+  const std::string method = request.method;
+  if (method == "HEAD") {
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+  } else if (method != "GET") {
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method);
+    if (method == "PUT" || method == "POST") {
+      // A null pointer would ask curl for a read callback.
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.empty() ? "" : request.body.data());
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                       static_cast<curl_off_t>(request.body.size()));
+    }
+  }
+}
+
+}  // namespace
+
+bool isPermanentTransportError(int code) {
+  switch (static_cast<CURLcode>(code)) {
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string AwsClient::refusal(const Request& request, const Response& response,
+                               int attempt) const {
+  std::string error = std::string(request.operation) + " failed: HTTP " +
+                      std::to_string(response.status) + " " +
+                      (response.errorCode.empty() ? "" : oneLine(response.errorCode) + ": ") +
+                      oneLine(response.errorMessage);
+  // Without a body only the status speaks.
+  if (std::string(request.method) == "HEAD") {
+    error += " (a HEAD request: its answer carries no error text)";
+  }
+  if (attempt > 1) error += " (after " + std::to_string(attempt) + " attempts)";
+  return error;
+}
+
 bool AwsClient::send(const Request& request, Response& response, std::string& error) const {
   CURL* curl = threadHandle();
   if (curl == nullptr) {
@@ -190,52 +282,29 @@ bool AwsClient::send(const Request& request, Response& response, std::string& er
   for (int attempt = 1;; ++attempt) {
     response = Response();
     curlError[0] = '\0';
-    curl_easy_reset(curl);
-    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(curl, CURLOPT_AWS_SIGV4, signature_.c_str());
-    curl_easy_setopt(curl, CURLOPT_USERNAME, config_.accessKeyId.c_str());
-    curl_easy_setopt(curl, CURLOPT_PASSWORD, config_.secretAccessKey.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curlError);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, readHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response);
-    const std::string method = request.method;
-    if (method == "HEAD") {
-      curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    } else if (method != "GET") {
-      curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method);
-      if (method == "PUT" || method == "POST") {
-        // A null pointer would ask curl for a read callback.
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.empty() ? "" : request.body.data());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(request.body.size()));
-      }
-    }
+    Deadline deadline;
+    deadline.seconds = config_.requestSeconds;
+    setUp(curl, config_, signature_, request, response, headers.get(), curlError, deadline);
     const CURLcode result = curl_easy_perform(curl);
     if (result == CURLE_OK) {
       curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
       if (response.status >= 200 && response.status < 300) return true;
       parseError(response.status, response.body, response.errorCode, response.errorMessage);
       if (!isRetryable(response.status, response.errorCode) || attempt >= config_.maxAttempts) {
-        error = std::string(request.operation) + " failed: HTTP " +
-                std::to_string(response.status) + " " +
-                (response.errorCode.empty() ? "" : oneLine(response.errorCode) + ": ") +
-                oneLine(response.errorMessage);
-        // Without a body only the status speaks.
-        if (method == "HEAD") error += " (a HEAD request: its answer carries no error text)";
-        if (attempt > 1) error += " (after " + std::to_string(attempt) + " attempts)";
+        error = refusal(request, response, attempt);
         return false;
       }
-    } else if (attempt >= config_.maxAttempts) {
+    } else if (attempt >= config_.maxAttempts || isPermanentTransportError(result)) {
+      const std::string why =
+          deadline.expired
+              ? "no complete answer within the request's deadline of " +
+                    std::to_string(config_.requestSeconds) + " s"
+              : oneLine(curlError[0] != '\0' ? curlError : curl_easy_strerror(result));
       error = std::string(request.operation) + " failed: no answer from " + config_.endpoint +
-              ": " + oneLine(curlError[0] != '\0' ? curlError : curl_easy_strerror(result)) +
-              " (after " + std::to_string(attempt) + " attempts)";
+              ": " + why +
+              (isPermanentTransportError(result)
+                   ? " (not retried)"
+                   : " (after " + std::to_string(attempt) + " attempts)");
       return false;
     }
     backOff(attempt);

@@ -6,8 +6,14 @@
 // number of attempts: throttling (ThrottlingException,
 // ProvisionedThroughputExceededException, RequestLimitExceeded, SlowDown,
 // HTTP 429 and 503), server errors (HTTP 500, 502, 504) and connection
-// failures. Anything else a service refuses is a client error and fails at
-// once.
+// failures, stalls and timeouts. Anything else a service refuses is a
+// client error and fails at once, as does a certificate that the client
+// refuses.
+//
+// Every attempt is bounded: 3.1 s to connect (the SDKs' standard), a stall
+// of stallSeconds without a byte (10 s by default), and a deadline of
+// requestSeconds in all (60 s by default), a second longer for every MB of
+// the body sent or announced.
 //
 // Each thread keeps one curl handle and with it its open connections, so
 // consecutive requests from a thread reuse them. An AwsClient holds only its
@@ -51,6 +57,9 @@ struct Response {
 
 // Whether a failed answer is worth another attempt.
 bool isRetryable(long status, const std::string& errorCode);
+// Whether a transfer that got no answer (libcurl's code) would fail the
+// same way again: a certificate the client refuses, a URL it cannot use.
+bool isPermanentTransportError(int curlCode);
 
 // Sleeps before attempt + 1: exponential backoff (50 ms doubling, at most 5
 // s) with full jitter.
@@ -73,6 +82,8 @@ class AwsClient {
   bool send(const Request& request, Response& response, std::string& error) const;
 
  private:
+  std::string refusal(const Request& request, const Response& response, int attempt) const;
+
   ServiceConfig config_;
   std::string signature_;  // "aws:amz:{region}:{service}"
 };

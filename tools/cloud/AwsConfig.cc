@@ -80,6 +80,8 @@ bool loadServiceConfig(Service service, const ConfigOverrides& overrides, Servic
   config.maxAttempts = overrides.maxAttempts > 0 ? overrides.maxAttempts
                        : !attempts.empty()       ? std::atoi(attempts.c_str())
                                                  : 8;
+  if (overrides.requestSeconds > 0) config.requestSeconds = overrides.requestSeconds;
+  if (overrides.stallSeconds > 0) config.stallSeconds = overrides.stallSeconds;
   if (config.maxAttempts < 1) {
     error = "AWS_MAX_ATTEMPTS must be a positive number: " + attempts;
     return false;

@@ -32,6 +32,8 @@ struct ServiceConfig {
   std::string secretAccessKey;
   std::string sessionToken;
   int maxAttempts = 8;
+  int requestSeconds = 60;  // an attempt's deadline (more for large bodies)
+  int stallSeconds = 10;    // the longest wait for a byte
 };
 
 // What the command line says; empty or 0 leaves the choice to the
@@ -39,6 +41,8 @@ struct ServiceConfig {
 struct ConfigOverrides {
   std::string endpointUrl;
   int maxAttempts = 0;
+  int requestSeconds = 0;
+  int stallSeconds = 0;
 };
 
 bool loadServiceConfig(Service service, const ConfigOverrides& overrides, ServiceConfig& config,

@@ -56,6 +56,15 @@ void addCloudOptions(CLI::App* command, cloud::ConfigOverrides& cloud) {
       ->add_option("--max-attempts", cloud.maxAttempts,
                    "Attempts per AWS request before giving up (default 8)")
       ->check(CLI::Range(1, 100));
+  command
+      ->add_option("--request-timeout", cloud.requestSeconds,
+                   "Seconds an AWS request may take in all (default 60; a second more per MB of "
+                   "an object)")
+      ->check(CLI::Range(1, 86400));
+  command
+      ->add_option("--stall-timeout", cloud.stallSeconds,
+                   "Seconds an AWS request may wait for a byte (default 10)")
+      ->check(CLI::Range(1, 3600));
 }
 
 void addBuffer(CLI::App* command, mover::StreamOptions& stream, const char* help) {

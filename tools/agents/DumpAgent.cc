@@ -6,6 +6,7 @@
 
 #include "agent/OrbLoggingEnvironment.h"
 #include "tools/agents/LineEscape.h"
+#include "tools/agents/Names.h"
 
 namespace mover {
 namespace {
@@ -86,8 +87,9 @@ bool identifyDumpFile(const std::string& fileName, FileIdentity& id) {
     return false;
   }
   // Only names that the environment would build itself, so that a restore
-  // recreates exactly this name.
-  return fileNameOf(id) == fileName;
+  // recreates exactly this name, and only of DynamoDB's characters: never a
+  // path out of the target.
+  return isNameWord(id.name) && fileNameOf(id) == fileName;
 }
 
 std::vector<std::string> listDumpFiles(const std::string& directory) {

@@ -1,5 +1,7 @@
 #include "tools/agents/StreamReplay.h"
 
+#include "tools/agents/Names.h"
+
 #include "util/CloudDBUtil.h"
 
 namespace mover {
@@ -101,12 +103,16 @@ ShardFiles::ShardFiles(OrbEnvironment& directory) : directory_(directory) {}
 
 bool ShardFiles::write(const std::string& line, std::string& error) {
   StreamLine parsed;
-  if (!parsed.parse(line)) {
+  if (!parsed.parse(line) || !isNameWord(parsed.shardId)) {
     error = kCorrupt;
     return false;
   }
   std::shared_ptr<OrbOutput>& file = files_[parsed.shard];
-  if (!file) file = directory_.createShardOutput("", parsed.shardId, parsed.shard);
+  if (!file) {
+    // "{shard}-{shardId}.dynamostreamdump"
+    const size_t suffix = std::to_string(parsed.shard).size() + 1 + 17;
+    file = directory_.createShardOutput("", fileStem(parsed.shardId, suffix), parsed.shard);
+  }
   record_ = cloud::toJson(*parsed.record) + "\n";
   if (file->putString(record_)) return true;
   error = "cannot write the records of shard " + parsed.shardId;

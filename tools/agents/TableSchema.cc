@@ -1,5 +1,7 @@
 #include "tools/agents/TableSchema.h"
 
+#include "tools/agents/Names.h"
+
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -210,6 +212,10 @@ bool TableMetadata::parse(const std::string& json, std::string& error) {
     return false;
   }
   table = stringMember(document, "TableName");
+  if (!isTableName(table)) {
+    error = "not a table backup's metadata: its TableName is not a DynamoDB table name";
+    return false;
+  }
   keyNames = keyNamesOf(*keySchema);
   keyTypes = keyTypesOf(keyNames, member(document, "AttributeDefinitions"));
   itemCountAtStart = numberMember(document, "ItemCountAtStart");

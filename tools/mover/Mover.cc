@@ -150,12 +150,29 @@ bool readCloudFile(Bucket& bucket, const CloudFileEntry& entry, std::string& dat
   return true;
 }
 
+// Whether every line of data is at most kMaxLineBytes long.
+bool linesWithinLimit(const std::string& data) {
+  for (size_t start = 0; start < data.size();) {
+    const void* found = std::memchr(data.data() + start, '\n',
+                                    std::min(data.size() - start, kMaxLineBytes + 1));
+    if (found == nullptr) return data.size() - start <= kMaxLineBytes;
+    start = static_cast<const char*>(found) - data.data() + 1;
+  }
+  return true;
+}
+
 // Writes one stored cloud file through the driver, once all of it has
-// matched its checksum: the agent never sees an unchecked byte.
+// matched its checksum: the agent never sees an unchecked byte, nor a line
+// longer than any an agent writes.
 bool writeCloudFile(MXBaseRemoteFile& driver, OrbEnvironment& environment, Bucket& bucket,
                     const CloudFileEntry& entry, size_t buffer, std::string& data,
                     std::string& error) {
   if (!readCloudFile(bucket, entry, data, error)) return false;
+  if (!linesWithinLimit(data)) {
+    error = "cloud file " + bucket.describe(entry.name) + " holds a line longer than " +
+            std::to_string(kMaxLineBytes >> 20) + " MiB, which no item or record makes";
+    return false;
+  }
   if (!driver.CreateCloudFile(entry.name, MXRFInfo())) {
     error = "creating cloud file " + entry.name + " failed: " + driverError(driver, environment);
     return false;
@@ -301,6 +318,7 @@ bool Manifest::load(Bucket& bucket, bool& missing, std::string& error) {
     CloudFileEntry entry;
     std::string checksum;
     if (complete || !(fields >> entry.name >> entry.size >> checksum >> entry.lines >> entry.tag) ||
+        entry.size > static_cast<uint64_t>(kMaxObjectBytes) ||
         fields.get() != ' ' || !unescapeLine(line.substr(fields.tellg()), entry.restart) ||
         checksum.size() != 16 ||
         checksum.find_first_not_of("0123456789abcdef") != std::string::npos) {

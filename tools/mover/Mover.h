@@ -192,8 +192,13 @@ struct TransferResult {
 bool runBackup(const BackupOptions& options, TransferResult& result, std::string& error);
 bool runRestore(const RestoreOptions& options, TransferResult& result, std::string& error);
 
-// The largest object that one S3 PUT takes.
+// The largest object that one S3 PUT takes, and so the largest cloud file.
 constexpr long long kMaxObjectBytes = 5LL << 30;
+
+// The longest line a restore hands an agent: a 400 KB item whose every byte
+// is escaped in JSON (\u00XX) is 2.4 MB, and a stream record holds two
+// images of an item; 8 MiB leaves a margin.
+constexpr size_t kMaxLineBytes = size_t{8} << 20;
 
 // Whether limit suits the bucket at location (an S3 object is one PUT).
 bool checkLimit(const std::string& location, long long limit, std::string& error);

@@ -1,12 +1,14 @@
 #include "tools/mover/TableCommands.h"
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <set>
 #include <vector>
 
 #include "agent/OrbLoggingEnvironment.h"
+#include "tools/agents/Names.h"
 #include "tools/agents/StreamCapture.h"
 #include "tools/agents/StreamReplay.h"
 #include "tools/agents/TableScan.h"
@@ -451,7 +453,10 @@ bool createScanFiles(OrbPrototypeEnvironment& directory, const std::string& path
                      const TableMetadata& metadata, std::vector<std::shared_ptr<OrbOutput>>& files,
                      std::string& error) {
   for (int segment = 0; segment < metadata.segments; ++segment) {
-    files.push_back(directory.createScanOutput(metadata.table, static_cast<uint32_t>(segment)));
+    // "{table}-{segment}.dynamodump", shortened for the longest table names.
+    const size_t suffix = std::to_string(segment).size() + std::strlen("-.dynamodump");
+    files.push_back(directory.createScanOutput(fileStem(metadata.table, suffix),
+                                               static_cast<uint32_t>(segment)));
     if (!files.back()->flush()) {
       error = "cannot create the file of segment " + std::to_string(segment) + " of " +
               metadata.table + " in " + path + " (is the directory writable?)";
@@ -599,11 +604,12 @@ bool runTableDump(const TableOptions& options, TableResult& result, std::string&
       !describeForBackup(clients, options, metadata, error)) {
     return false;
   }
-  std::error_code code;
-  fs::create_directories(options.location, code);
-  OrbPrototypeEnvironment directory(options.location);
+  // Written aside and moved into place when complete, as a restore's files.
+  Staging staging(options.location);
+  if (!staging.create(error)) return false;
+  OrbPrototypeEnvironment directory(staging.path());
   std::vector<std::shared_ptr<OrbOutput>> files;
-  if (!createScanFiles(directory, options.location, metadata, files, error)) return false;
+  if (!createScanFiles(directory, staging.path(), metadata, files, error)) return false;
   std::vector<uint64_t> items(metadata.segments);
   if (!inParallel(
           metadata.segments,
@@ -635,6 +641,8 @@ bool runTableDump(const TableOptions& options, TableResult& result, std::string&
     error = "cannot write the metadata in " + options.location;
     return false;
   }
+  files.clear();
+  if (!staging.publish(error)) return false;
   result.items = metadata.items;
   result.segments = metadata.segments;
   result.consistency = metadata.consistency();

@@ -15,6 +15,7 @@
 #include <CLI/CLI.hpp>
 
 #include "tools/agents/DumpAgent.h"
+#include "tools/agents/Names.h"
 #include "tools/mover/Demo.h"
 #include "tools/mover/Mover.h"
 #include "tools/mover/TableCommands.h"
@@ -294,6 +295,12 @@ int main(int argc, char** argv) {
   // more); errors are always shown.
   setenv("EVDEBUG_LEVEL", "0", 0);
 
+  for (const std::string* location : {&source, &target}) {
+    if (mover::isTableLocation(*location) && !mover::isTableName(mover::tableOf(*location))) {
+      return fail("not a DynamoDB table name (3 to 255 of a-z, A-Z, 0-9, _, - and .): " +
+                  *location);
+    }
+  }
   if (*backupCommand && mover::isTableLocation(source)) {
     table.segmentsGiven = backupCommand->get_option("--segments")->count() > 0;
     table.table = mover::tableOf(source);

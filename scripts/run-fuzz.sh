@@ -9,7 +9,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-targets=(FuzzBackupPipe FuzzRestorePipe FuzzKeyString FuzzTextUtils)
+targets=(FuzzBackupPipe FuzzRestorePipe FuzzKeyString FuzzTextUtils FuzzStoredBackup)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCLOUDDB_FUZZ=ON > /dev/null || exit 1

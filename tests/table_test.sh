@@ -118,18 +118,53 @@ check_async "two backups into one S3 prefix: one runs, the other names the lock"
 
 # What a restore refuses before it writes anything: a backup whose metadata
 # was edited, and cloud files that the store gives back changed.
-tampered() {  # tampered NAME SED_SCRIPT EXPECTED
-  cp -r "$work/restore-source" "$work/$1" && sed -i "$2" "$work/$1/metadata.json" &&
-    fails_with "$3" "$mover" restore "$work/$1" "dynamodb://$1" --endpoint-url "$dynalite" &&
+# tampered NAME FILE SED_SCRIPT EXPECTED: a copy of a backup with FILE
+# edited is refused with EXPECTED, restored into a table (which is not
+# created) and into a directory (which stays empty); nothing appears
+# outside either.
+tampered() {
+  cp -r "$work/restore-source" "$work/$1" && sed -i "$3" "$work/$1/$2" &&
+    fails_with "$4" "$mover" restore "$work/$1" "dynamodb://$1" --endpoint-url "$dynalite" &&
     fails_with "no table $1" "$mover" backup "dynamodb://$1" "$work/$1-none" \
-      --endpoint-url "$dynalite"
+      --endpoint-url "$dynalite" &&
+    fails_with "$4" "$mover" restore "$work/$1" "$work/$1-dir/target" &&
+    [ -z "$(ls -A "$work/$1-dir/target" 2> /dev/null)" ] &&
+    [ -z "$(find "$(dirname "$work")" -maxdepth 3 -name '*pwned*' 2> /dev/null | head -n 1)" ]
 }
-check_async "a backup whose metadata names fewer segments is refused" tampered fewer \
-  's/"Segments":3/"Segments":2/' "it holds segment-2/, which its metadata.json does not name"
-check_async "a segment count past an int is refused" tampered overflow \
-  's/"Segments":3/"Segments":4294967299/' "Segments is not a number from 1 to 1000"
-check_async "a backup whose metadata counts other items is refused" tampered recounted \
-  's/"Items":30/"Items":31/' "metadata.json counts 31 items, the manifests 30"
+while IFS='|' read -r name file script expected; do
+  check_async "a tampered backup is refused: $name" tampered "$name" "$file" "$script" "$expected"
+done << 'EOF'
+fewer|metadata.json|s/"Segments":3/"Segments":2/|it holds segment-2/, which its metadata.json does not name
+overflow|metadata.json|s/"Segments":3/"Segments":4294967299/|Segments is not a number from 1 to 1000
+recounted|metadata.json|s/"Items":30/"Items":31/|metadata.json counts 31 items, the manifests 30
+traversal|metadata.json|s/"TableName":"hash-items"/"TableName":"..\/..\/..\/pwned-by-tablename"/|its TableName is not a DynamoDB table name
+absolute|segment-1/manifest|2 s/^part-000000/\/etc\/hostname/|names /etc/hostname where part-000000 belongs
+upwards|segment-1/manifest|2 s/^part-000000/..\/segment-0\/part-000000/|names ../segment-0/part-000000 where part-000000 belongs
+EOF
+# metadata.json nested a million levels deep: refused, not a crash.
+nested_metadata() {
+  cp -r "$work/restore-source" "$work/nested" &&
+    python3 -c 'print("[" * 1000000 + "]" * 1000000)' > "$work/nested/metadata.json" &&
+    fails_with "is not a table backup's metadata" "$mover" restore "$work/nested" "$work/nested-dir"
+}
+check_async "metadata.json nested a million deep is refused" nested_metadata
+# The longest table name DynamoDB allows: its files' names are shortened,
+# the same by a dump and by a restore into a directory.
+long_table_name() {
+  local name dump=$work/long-dump restored=$work/long-restored
+  name=$(printf 'x%.0s' $(seq 1 255))
+  awsctl table-create "$dynalite" "$name" hash && awsctl table-fill "$dynalite" "$name" 8 &&
+    run "$mover" dump "dynamodb://$name" "$dump" --endpoint-url "$dynalite" &&
+    run "$mover" backup "dynamodb://$name" "$work/long-bucket" --endpoint-url "$dynalite" &&
+    run "$mover" restore "$work/long-bucket" "$restored" &&
+    [ "$(ls "$dump" | grep -c '^x*~[0-9a-f]*-[0-3]\.dynamodump$')" -eq 4 ] &&
+    for file in "$dump"/*.dynamodump; do
+      cmp "$file" "$restored/$(basename "$file")" || return 1
+    done &&
+    [ -z "$(ls -A "$dump" "$restored" | grep clouddb-restore-partial)" ]
+}
+check_async "a table of a 255-character name is dumped and restored into a directory" \
+  long_table_name
 flipped_restore() {
   run "$mover" backup dynamodb://indexed-items s3://backups/flipped --endpoint-url "$moto" &&
     fails_with "corrupt cloud file: s3://backups/flipped/segment-" "$mover" restore \

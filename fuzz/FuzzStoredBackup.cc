@@ -25,27 +25,25 @@ namespace fs = std::filesystem;
 // base/a/b/c/run/{bucket,target}: a write that escapes the run folder by
 // "../" lands in base's tree, which is checked after every input.
 struct Sandbox {
+  // In memory where the system has a tmpfs: a file or two per input.
   Sandbox() {
-    char pattern[] = "/tmp/clouddb-fuzz-XXXXXX";
-    base = mkdtemp(pattern);
+    std::string pattern =
+        fs::is_directory("/dev/shm") ? "/dev/shm/clouddb-fuzz-XXXXXX" : "/tmp/clouddb-fuzz-XXXXXX";
+    base = mkdtemp(&pattern[0]);
     run = base / "a" / "b" / "c" / "run";
     bucket = run / "bucket";
     target = run / "target";
+    fs::create_directories(bucket);
+    fs::create_directories(target);
   }
   ~Sandbox() {
     std::error_code code;
     fs::remove_all(base, code);
   }
 
-  void reset() {
-    std::error_code code;
-    fs::remove_all(run, code);
-    fs::create_directories(bucket);
-    fs::create_directories(target);
-  }
-
-  // Every entry of base's tree is on the way to run or inside it.
-  bool contained() const {
+  // Every entry of base's tree is on the way to run or inside it; what the
+  // restore wrote into the target goes.
+  bool containedAndCleared() const {
     for (const auto& entry : fs::recursive_directory_iterator(base)) {
       const fs::path path = entry.path();
       const std::string relative = path.lexically_relative(run).string();
@@ -53,6 +51,7 @@ struct Sandbox {
       const bool onTheWay = run.string().rfind(path.string(), 0) == 0;
       if (!inside && !onTheWay) return false;
     }
+    for (const auto& entry : fs::directory_iterator(target)) fs::remove_all(entry.path());
     return true;
   }
 
@@ -60,7 +59,8 @@ struct Sandbox {
 };
 
 void writeFile(const fs::path& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(data.data(), static_cast<std::streamsize>(data.size()));
 }
 
 // data as the only cloud file of a stream in the sandbox's bucket, restored
@@ -96,7 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput input(data, size);
   const uint8_t reader = input.byte() % 4;
   const std::string stored = input.rest();
-  sandbox.reset();
   std::string error;
   if (reader == 0) {
     mover::TableMetadata metadata;
@@ -119,6 +118,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     restoreCloudFile(sandbox, stored, std::make_shared<mover::ShardFilesInput>(directory, shards));
     shards.close(error);
   }
-  if (!sandbox.contained()) std::abort();
+  if (!sandbox.containedAndCleared()) std::abort();
   return 0;
 }

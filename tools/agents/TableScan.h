@@ -29,7 +29,7 @@ struct ScanSegment {
   std::vector<std::string> keyNames;
   int segment = 0;
   int segments = 1;
-  std::string startAfter;  // the key to continue after; empty: from the start
+  std::string startAfter;             // the key to continue after; empty: from the start
   std::vector<std::string> keyTypes;  // the declared type of each of keyNames
 };
 

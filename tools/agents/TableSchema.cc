@@ -3,8 +3,8 @@
 #include "tools/agents/Names.h"
 
 #include <chrono>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 
 namespace mover {
@@ -153,7 +153,8 @@ bool createdByThisCall(const cloud::DynamoClient& client, const std::string& tab
       created != nullptr && created->IsNumber() && created->GetDouble() >= asked - 60.0 &&
       numberMember(*state, "ItemCount") == 0;
   if (same) return true;
-  error = "CreateTable failed: table " + table + " exists already, and not as this restore "
+  error = "CreateTable failed: table " + table +
+          " exists already, and not as this restore "
           "created it";
   return false;
 }

@@ -296,15 +296,14 @@ bool AwsClient::send(const Request& request, Response& response, std::string& er
       }
     } else if (attempt >= config_.maxAttempts || isPermanentTransportError(result)) {
       const std::string why =
-          deadline.expired
-              ? "no complete answer within the request's deadline of " +
-                    std::to_string(config_.requestSeconds) + " s"
-              : oneLine(curlError[0] != '\0' ? curlError : curl_easy_strerror(result));
-      error = std::string(request.operation) + " failed: no answer from " + config_.endpoint +
-              ": " + why +
-              (isPermanentTransportError(result)
-                   ? " (not retried)"
-                   : " (after " + std::to_string(attempt) + " attempts)");
+          deadline.expired ? "no complete answer within the request's deadline of " +
+                                 std::to_string(config_.requestSeconds) + " s"
+                           : oneLine(curlError[0] != '\0' ? curlError : curl_easy_strerror(result));
+      error =
+          std::string(request.operation) + " failed: no answer from " + config_.endpoint + ": " +
+          why +
+          (isPermanentTransportError(result) ? " (not retried)"
+                                             : " (after " + std::to_string(attempt) + " attempts)");
       return false;
     }
     backOff(attempt);

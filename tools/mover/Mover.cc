@@ -153,8 +153,8 @@ bool readCloudFile(Bucket& bucket, const CloudFileEntry& entry, std::string& dat
 // Whether every line of data is at most kMaxLineBytes long.
 bool linesWithinLimit(const std::string& data) {
   for (size_t start = 0; start < data.size();) {
-    const void* found = std::memchr(data.data() + start, '\n',
-                                    std::min(data.size() - start, kMaxLineBytes + 1));
+    const void* found =
+        std::memchr(data.data() + start, '\n', std::min(data.size() - start, kMaxLineBytes + 1));
     if (found == nullptr) return data.size() - start <= kMaxLineBytes;
     start = static_cast<const char*>(found) - data.data() + 1;
   }
@@ -318,9 +318,8 @@ bool Manifest::load(Bucket& bucket, bool& missing, std::string& error) {
     CloudFileEntry entry;
     std::string checksum;
     if (complete || !(fields >> entry.name >> entry.size >> checksum >> entry.lines >> entry.tag) ||
-        entry.size > static_cast<uint64_t>(kMaxObjectBytes) ||
-        fields.get() != ' ' || !unescapeLine(line.substr(fields.tellg()), entry.restart) ||
-        checksum.size() != 16 ||
+        entry.size > static_cast<uint64_t>(kMaxObjectBytes) || fields.get() != ' ' ||
+        !unescapeLine(line.substr(fields.tellg()), entry.restart) || checksum.size() != 16 ||
         checksum.find_first_not_of("0123456789abcdef") != std::string::npos) {
       error = "corrupt manifest: " + bucket.describe(kManifestName);
       return false;

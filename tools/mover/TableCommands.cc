@@ -169,8 +169,8 @@ bool backupSegments(Bucket& bucket, const TableOptions& options, const Clients& 
         auto agent = [&](OrbEnvironment& environment, const std::string& resumeFrom) {
           return std::make_shared<TableScanOutput>(
               segmentName(segment), environment, *clients.table,
-              ScanSegment{metadata.table, metadata.keyNames, segment, metadata.segments,
-                          resumeFrom, metadata.keyTypes});
+              ScanSegment{metadata.table, metadata.keyNames, segment, metadata.segments, resumeFrom,
+                          metadata.keyTypes});
         };
         return backupPart(bucket, segmentName(segment), options, agent, manifests[segment],
                           results[segment], failure);

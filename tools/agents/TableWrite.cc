@@ -34,23 +34,53 @@ BatchWriter::BatchWriter(const cloud::DynamoClient& client, std::string table,
     : client_(client), table_(std::move(table)), keyNames_(std::move(keyNames)) {}
 
 bool BatchWriter::put(const std::string& item, std::string& error) {
-  return add(item, "{\"PutRequest\":{\"Item\":" + item + "}}", error);
+  return add({Pending::kPut, item}, error);
 }
 
 bool BatchWriter::remove(const std::string& key, std::string& error) {
-  return add(key, "{\"DeleteRequest\":{\"Key\":" + key + "}}", error);
+  return add({Pending::kDelete, key}, error);
 }
 
-bool BatchWriter::add(const std::string& item, std::string request, std::string& error) {
-  lastKey_ = keyString(item, keyNames_);
+bool BatchWriter::add(Pending request, std::string& error) {
+  lastKey_ = keyString(request.json, keyNames_);
   if (keys_.count(lastKey_) != 0 && !flush(error)) return false;
   keys_.insert(lastKey_);
   requests_.push_back(std::move(request));
   return requests_.size() < kBatchRequests || flush(error);
 }
 
+// {"RequestItems":{TABLE:[{"PutRequest":{"Item":...}}, ...]}}, written with a
+// JSON writer; each request's item or key is a JSON object already checked.
+std::string BatchWriter::body() const {
+  std::string text;
+  cloud::JsonStringStream stream(text);
+  cloud::JsonStringWriter writer(stream);
+  writer.StartObject();
+  writer.Key("RequestItems");
+  writer.StartObject();
+  writer.Key(table_.c_str(), static_cast<rapidjson::SizeType>(table_.size()));
+  writer.StartArray();
+  for (const Pending& request : requests_) {
+    const auto size = static_cast<rapidjson::SizeType>(request.json.size());
+    if (request.kind == Pending::kRequest) {
+      writer.RawValue(request.json.data(), size, rapidjson::kObjectType);
+      continue;
+    }
+    writer.StartObject();
+    writer.Key(request.kind == Pending::kPut ? "PutRequest" : "DeleteRequest");
+    writer.StartObject();
+    writer.Key(request.kind == Pending::kPut ? "Item" : "Key");
+    writer.RawValue(request.json.data(), size, rapidjson::kObjectType);
+    writer.EndObject();
+    writer.EndObject();
+  }
+  writer.EndArray();
+  writer.EndObject();
+  writer.EndObject();
+  return text;
+}
+
 bool BatchWriter::flush(std::string& error) {
-  const std::string table = jsonString(table_);
   for (int attempt = 1; !requests_.empty(); ++attempt) {
     if (attempt > kUnprocessedAttempts) {
       error = "BatchWriteItem left " + std::to_string(requests_.size()) + " requests to " + table_ +
@@ -58,11 +88,8 @@ bool BatchWriter::flush(std::string& error) {
       return false;
     }
     if (attempt > 1) cloud::backOff(attempt - 1);
-    std::string body = "{\"RequestItems\":{" + table + ":[";
-    for (size_t i = 0; i < requests_.size(); ++i) body += (i == 0 ? "" : ",") + requests_[i];
-    body += "]}}";
     rapidjson::Document answer;
-    if (!client_.call("BatchWriteItem", body, answer, error)) return false;
+    if (!client_.call("BatchWriteItem", body(), answer, error)) return false;
     const size_t sent = requests_.size();
     requests_.clear();
     const auto unprocessed = answer.FindMember("UnprocessedItems");
@@ -70,7 +97,7 @@ bool BatchWriter::flush(std::string& error) {
       const auto left = unprocessed->value.FindMember(table_.c_str());
       if (left != unprocessed->value.MemberEnd() && left->value.IsArray()) {
         for (const rapidjson::Value& request : left->value.GetArray()) {
-          requests_.push_back(cloud::toJson(request));
+          if (request.IsObject()) requests_.push_back({Pending::kRequest, cloud::toJson(request)});
         }
       }
     }

@@ -43,12 +43,20 @@ class BatchWriter {
   const std::string& lastKey() const { return lastKey_; }
 
  private:
-  bool add(const std::string& item, std::string request, std::string& error);
+  // A request waiting for its batch: an item to put, a key to delete, or a
+  // whole request that the service gave back unprocessed; JSON objects.
+  struct Pending {
+    enum Kind { kPut, kDelete, kRequest } kind;
+    std::string json;
+  };
+
+  bool add(Pending request, std::string& error);
+  std::string body() const;
 
   const cloud::DynamoClient& client_;
   std::string table_;
   std::vector<std::string> keyNames_;
-  std::vector<std::string> requests_;
+  std::vector<Pending> requests_;
   std::unordered_set<std::string> keys_;
   std::string lastKey_;
   uint64_t written_ = 0;

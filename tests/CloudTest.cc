@@ -12,6 +12,7 @@
 #include "tools/agents/LineEscape.h"
 #include "tools/cloud/AwsClient.h"
 #include "tools/cloud/AwsConfig.h"
+#include "tools/cloud/Retry.h"
 #include "tools/cloud/S3Client.h"
 
 namespace {
@@ -44,7 +45,7 @@ class ScopedEnvironment {
       "AWS_ACCESS_KEY_ID",   "AWS_SECRET_ACCESS_KEY",     "AWS_SESSION_TOKEN",
       "AWS_REGION",          "AWS_DEFAULT_REGION",        "AWS_ENDPOINT_URL",
       "AWS_ENDPOINT_URL_S3", "AWS_ENDPOINT_URL_DYNAMODB", "AWS_ENDPOINT_URL_DYNAMODB_STREAMS",
-      "AWS_MAX_ATTEMPTS"};
+      "AWS_MAX_ATTEMPTS",    "AWS_RETRY_MODE"};
 };
 
 TEST(ServiceConfigTest, ReadsTheEnvironmentLikeAwsTools) {
@@ -96,7 +97,7 @@ TEST(ServiceConfigTest, ReadsTheEnvironmentLikeAwsTools) {
       {"option over variables",
        with({{"AWS_ENDPOINT_URL_DYNAMODB", "http://variable"}}),
        Service::kDynamoDb,
-       {"http://option", 3},
+       {"http://option", 3, "", 0, 0},
        "http://option",
        "us-east-1",
        3},
@@ -108,8 +109,24 @@ TEST(ServiceConfigTest, ReadsTheEnvironmentLikeAwsTools) {
        "us-east-1",
        2},
       {"no credentials", {}, Service::kS3, {}, "", "", 0},
-      {"not a URL", keys, Service::kS3, {"localhost:9000", 0}, "", "", 0},
+      {"standard mode's attempts",
+       with({{"AWS_RETRY_MODE", "standard"}}),
+       Service::kS3,
+       {},
+       "https://s3.us-east-1.amazonaws.com",
+       "us-east-1",
+       3},
+      {"attempts over the mode's",
+       with({{"AWS_RETRY_MODE", "standard"}, {"AWS_MAX_ATTEMPTS", "5"}}),
+       Service::kS3,
+       {"", 0, "adaptive", 0, 0},
+       "https://s3.us-east-1.amazonaws.com",
+       "us-east-1",
+       5},
+      {"not a URL", keys, Service::kS3, {"localhost:9000", 0, "", 0, 0}, "", "", 0},
       {"bad attempts", with({{"AWS_MAX_ATTEMPTS", "zero"}}), Service::kS3, {}, "", "", 0},
+      {"attempts with a tail", with({{"AWS_MAX_ATTEMPTS", "8x"}}), Service::kS3, {}, "", "", 0},
+      {"unknown retry mode", with({{"AWS_RETRY_MODE", "eager"}}), Service::kS3, {}, "", "", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -182,6 +199,53 @@ TEST(RequestErrorTest, ServiceErrorsAreParsedAndClassified) {
     EXPECT_EQ(message, c.message);
     EXPECT_EQ(cloud::isRetryable(c.status, code), c.retryable);
   }
+}
+
+TEST(RetryTest, BackoffGrowsToItsCapWithFullJitter) {
+  struct Case {
+    cloud::RetryMode mode;
+    int attempt;
+    double random;
+    long long milliseconds;
+  };
+  const std::vector<Case> cases = {
+      {cloud::RetryMode::kLegacy, 1, 0.999, 49},     {cloud::RetryMode::kLegacy, 3, 0.5, 100},
+      {cloud::RetryMode::kLegacy, 30, 0.5, 2500},    {cloud::RetryMode::kStandard, 1, 0.5, 500},
+      {cloud::RetryMode::kStandard, 5, 0.999, 15984}, {cloud::RetryMode::kAdaptive, 6, 0.5, 10000},
+      {cloud::RetryMode::kStandard, 1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.attempt);
+    EXPECT_EQ(cloud::backoffDelay(c.mode, c.attempt, c.random).count(), c.milliseconds);
+  }
+}
+
+TEST(RetryTest, TheQuotaRunsOutAndSuccessesRefillIt) {
+  cloud::RetryQuota quota;
+  int retries = 0;
+  while (quota.take(false)) ++retries;
+  EXPECT_EQ(retries, cloud::RetryQuota::kCapacity / cloud::RetryQuota::kRetryCost);
+  quota.succeeded(true, true);
+  EXPECT_EQ(quota.available(), cloud::RetryQuota::kTimeoutCost);
+  EXPECT_FALSE(quota.take(true) && quota.take(true));
+  quota.succeeded(false, false);
+  EXPECT_EQ(quota.available(), 1);
+}
+
+TEST(RetryTest, ThrottlingLowersTheRateAndQuietRaisesIt) {
+  using Clock = cloud::RateLimiter::Clock;
+  cloud::RateLimiter limiter;
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < 100; ++i) limiter.answered(false, start + std::chrono::milliseconds(10 * i));
+  EXPECT_EQ(limiter.rate(), 0);  // no limit before throttling
+  limiter.answered(true, start + std::chrono::seconds(1));
+  const double lowered = limiter.rate();
+  EXPECT_NEAR(lowered, 0.7 * 100, 1);
+  limiter.answered(true, start + std::chrono::milliseconds(1100));
+  EXPECT_LT(limiter.rate(), lowered);
+  const double twice = limiter.rate();
+  limiter.answered(false, start + std::chrono::milliseconds(11100));
+  EXPECT_NEAR(limiter.rate(), twice + 10, 0.01);
 }
 
 // Restart strings and dump records are kept one per line, escaped.

@@ -50,6 +50,13 @@ check_async "table backup in an S3 bucket" round_trip "$moto" indexed-items s3:/
 # Faults during the scan and during BatchWriteItem.
 check_async "20% faults of every kind" \
   round_trip "$faults" hash-items "$work/faults" faults --segments 16 "${small[@]}"
+check_async "adaptive retries through 20% faults of every kind" \
+  round_trip "$faults" hash-items "$work/adaptive" adaptive --segments 4 "${small[@]}" \
+  --retry-mode adaptive --max-attempts 8
+check_async "the standard retry mode makes 3 attempts" \
+  fails_with "Scan failed: HTTP 400 ThrottlingException: Rate of requests exceeds the allowed throughput. (after 3 attempts)" \
+  env AWS_RETRY_MODE=standard "$mover" backup dynamodb://hash-items "$work/standard" \
+  --endpoint-url "$scans_throttled" --segments 1
 check_async "every Scan throttled fails the backup with the service's error" \
   fails_with "Scan failed: HTTP 400 ThrottlingException" "$mover" backup dynamodb://hash-items \
   "$work/unscanned" --endpoint-url "$scans_throttled" --max-attempts 2 --segments 4

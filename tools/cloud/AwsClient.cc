@@ -130,21 +130,25 @@ const char* statusMeaning(long status) {
   return status >= 500 ? "server error" : "client error";
 }
 
-void backOff(int attempt) {
+void backOff(int attempt, RetryMode mode) {
   thread_local std::mt19937 random(std::random_device{}());
-  const int ceiling = std::min(kBackoffCapMs, kBackoffBaseMs << std::min(attempt, 16));
-  std::uniform_int_distribution<int> jitter(0, ceiling);
-  std::this_thread::sleep_for(std::chrono::milliseconds(jitter(random)));
+  std::uniform_real_distribution<double> jitter(0, 1);
+  std::this_thread::sleep_for(backoffDelay(mode, attempt, jitter(random)));
 }
 
-bool isRetryable(long status, const std::string& code) {
+bool isThrottling(long status, const std::string& code) {
   static const char* const kThrottling[] = {"ThrottlingException",
                                             "ProvisionedThroughputExceededException",
                                             "RequestLimitExceeded", "SlowDown", "Throttling"};
   for (const char* throttling : kThrottling) {
     if (code == throttling) return true;
   }
-  return status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+  return status == 429;
+}
+
+bool isRetryable(long status, const std::string& code) {
+  return isThrottling(status, code) || status == 500 || status == 502 || status == 503 ||
+         status == 504;
 }
 
 void parseError(long status, const std::string& body, std::string& code, std::string& message) {
@@ -171,7 +175,10 @@ void parseError(long status, const std::string& body, std::string& code, std::st
 
 AwsClient::AwsClient(ServiceConfig config)
     : config_(std::move(config)),
-      signature_("aws:amz:" + config_.region + ":" + signingName(config_.service)) {}
+      signature_("aws:amz:" + config_.region + ":" + signingName(config_.service)) {
+  if (config_.retryMode != RetryMode::kLegacy) quota_ = std::make_shared<RetryQuota>();
+  if (config_.retryMode == RetryMode::kAdaptive) limiter_ = std::make_shared<RateLimiter>();
+}
 
 namespace {
 
@@ -279,21 +286,29 @@ bool AwsClient::send(const Request& request, Response& response, std::string& er
   headers.reset(list);
   char curlError[CURL_ERROR_SIZE];
 
+  bool timedOut = false;  // the last retry was for no answer
   for (int attempt = 1;; ++attempt) {
     response = Response();
     curlError[0] = '\0';
     Deadline deadline;
     deadline.seconds = config_.requestSeconds;
     setUp(curl, config_, signature_, request, response, headers.get(), curlError, deadline);
+    if (limiter_) limiter_->acquire();
     const CURLcode result = curl_easy_perform(curl);
     if (result == CURLE_OK) {
       curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
-      if (response.status >= 200 && response.status < 300) return true;
-      parseError(response.status, response.body, response.errorCode, response.errorMessage);
+      const bool ok = response.status >= 200 && response.status < 300;
+      if (!ok) parseError(response.status, response.body, response.errorCode, response.errorMessage);
+      if (limiter_) limiter_->answered(!ok && isThrottling(response.status, response.errorCode));
+      if (ok) {
+        if (quota_) quota_->succeeded(attempt > 1, timedOut);
+        return true;
+      }
       if (!isRetryable(response.status, response.errorCode) || attempt >= config_.maxAttempts) {
         error = refusal(request, response, attempt);
         return false;
       }
+      timedOut = false;
     } else if (attempt >= config_.maxAttempts || isPermanentTransportError(result)) {
       const std::string why =
           deadline.expired ? "no complete answer within the request's deadline of " +
@@ -305,8 +320,16 @@ bool AwsClient::send(const Request& request, Response& response, std::string& er
           (isPermanentTransportError(result) ? " (not retried)"
                                              : " (after " + std::to_string(attempt) + " attempts)");
       return false;
+    } else {
+      timedOut = true;
     }
-    backOff(attempt);
+    if (quota_ && !quota_->take(timedOut)) {
+      error = std::string(request.operation) + " failed: the retry quota of this client is spent "
+              "(after " + std::to_string(attempt) + " attempts; the last: " +
+              (timedOut ? "no answer" : "HTTP " + std::to_string(response.status)) + ")";
+      return false;
+    }
+    backOff(attempt, config_.retryMode);
   }
 }
 

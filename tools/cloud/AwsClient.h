@@ -28,11 +28,13 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "tools/cloud/AwsConfig.h"
+#include "tools/cloud/Retry.h"
 
 namespace cloud {
 
@@ -61,9 +63,10 @@ bool isRetryable(long status, const std::string& errorCode);
 // same way again: a certificate the client refuses, a URL it cannot use.
 bool isPermanentTransportError(int curlCode);
 
-// Sleeps before attempt + 1: exponential backoff (50 ms doubling, at most 5
-// s) with full jitter.
-void backOff(int attempt);
+// Sleeps before attempt + 1, as mode's backoff (see Retry.h).
+void backOff(int attempt, RetryMode mode = RetryMode::kLegacy);
+// Whether a failed answer asks the client to slow down.
+bool isThrottling(long status, const std::string& errorCode);
 
 // What an HTTP status means to a user, with what to check where that helps.
 const char* statusMeaning(long status);
@@ -86,6 +89,9 @@ class AwsClient {
 
   ServiceConfig config_;
   std::string signature_;  // "aws:amz:{region}:{service}"
+  // Standard and adaptive modes: shared by the client's copies and threads.
+  std::shared_ptr<RetryQuota> quota_;
+  std::shared_ptr<RateLimiter> limiter_;
 };
 
 }  // namespace cloud

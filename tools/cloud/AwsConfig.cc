@@ -42,6 +42,15 @@ bool isHttpUrl(const std::string& url) {
   return false;
 }
 
+// text as a positive whole number, or 0.
+int wholeNumber(const std::string& text) {
+  if (text.empty() || text.size() > 6 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
+  }
+  return std::stoi(text);
+}
+
 // First of the candidates that is set.
 std::string firstSet(std::initializer_list<std::string> candidates) {
   for (const std::string& candidate : candidates) {
@@ -76,10 +85,15 @@ bool loadServiceConfig(Service service, const ConfigOverrides& overrides, Servic
     error = "endpoint is not an http or https URL: " + config.endpoint;
     return false;
   }
+  const std::string mode = firstSet({overrides.retryMode, environment("AWS_RETRY_MODE")});
+  if (!mode.empty() && !parseRetryMode(mode, config.retryMode)) {
+    error = "the retry mode must be legacy, standard or adaptive, not " + mode;
+    return false;
+  }
   const std::string attempts = environment("AWS_MAX_ATTEMPTS");
   config.maxAttempts = overrides.maxAttempts > 0 ? overrides.maxAttempts
-                       : !attempts.empty()       ? std::atoi(attempts.c_str())
-                                                 : 8;
+                       : !attempts.empty()       ? wholeNumber(attempts)
+                                                 : defaultAttempts(config.retryMode);
   if (overrides.requestSeconds > 0) config.requestSeconds = overrides.requestSeconds;
   if (overrides.stallSeconds > 0) config.stallSeconds = overrides.stallSeconds;
   if (config.maxAttempts < 1) {

@@ -6,7 +6,10 @@
 //                (AWS_ENDPOINT_URL_S3, AWS_ENDPOINT_URL_DYNAMODB,
 //                AWS_ENDPOINT_URL_DYNAMODB_STREAMS), else AWS_ENDPOINT_URL,
 //                else the service's public endpoint in the region
-//   attempts     the --max-attempts option, else AWS_MAX_ATTEMPTS, else 8
+//   retry mode   the --retry-mode option, else AWS_RETRY_MODE, else legacy
+//                (see Retry.h)
+//   attempts     the --max-attempts option, else AWS_MAX_ATTEMPTS, else the
+//                retry mode's (8 legacy, 3 standard and adaptive)
 //
 // A ServiceConfig is a plain value; loading it reads the environment and
 // nothing else, so any thread may do it. A missing key or an endpoint that
@@ -15,6 +18,8 @@
 #define CLOUDDB_TOOLS_CLOUD_AWSCONFIG_H_
 
 #include <string>
+
+#include "tools/cloud/Retry.h"
 
 namespace cloud {
 
@@ -32,6 +37,7 @@ struct ServiceConfig {
   std::string secretAccessKey;
   std::string sessionToken;
   int maxAttempts = 8;
+  RetryMode retryMode = RetryMode::kLegacy;
   int requestSeconds = 60;  // an attempt's deadline (more for large bodies)
   int stallSeconds = 10;    // the longest wait for a byte
 };
@@ -41,6 +47,7 @@ struct ServiceConfig {
 struct ConfigOverrides {
   std::string endpointUrl;
   int maxAttempts = 0;
+  std::string retryMode;
   int requestSeconds = 0;
   int stallSeconds = 0;
 };

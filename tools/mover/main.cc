@@ -58,6 +58,11 @@ void addCloudOptions(CLI::App* command, cloud::ConfigOverrides& cloud) {
                    "Attempts per AWS request before giving up (default 8)")
       ->check(CLI::Range(1, 100));
   command
+      ->add_option("--retry-mode", cloud.retryMode,
+                   "legacy (default: 8 attempts), standard (3) or adaptive (3, and a rate that "
+                   "throttling lowers)")
+      ->check(CLI::IsMember({"legacy", "standard", "adaptive"}));
+  command
       ->add_option("--request-timeout", cloud.requestSeconds,
                    "Seconds an AWS request may take in all (default 60; a second more per MB of "
                    "an object)")

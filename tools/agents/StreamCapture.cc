@@ -39,11 +39,12 @@ bool describeStream(const cloud::DynamoClient& streams, const std::string& arn,
   shards.clear();
   std::string startAfter;
   do {
-    std::string request = "{\"StreamArn\":" + jsonString(arn) + ",\"Limit\":100";
-    if (!startAfter.empty()) request += ",\"ExclusiveStartShardId\":" + jsonString(startAfter);
+    cloud::JsonObject request;
+    request.add("StreamArn", arn).add("Limit", int64_t{100});
+    if (!startAfter.empty()) request.add("ExclusiveStartShardId", startAfter);
     rapidjson::Document answer;
     cloud::Response response;
-    if (!streams.call("DescribeStream", request + "}", answer, response, error)) return false;
+    if (!streams.call("DescribeStream", request.text(), answer, response, error)) return false;
     time = serviceTime(response);
     const Value* description = findMember(answer, "StreamDescription");
     const Value* list = description != nullptr ? findMember(*description, "Shards") : nullptr;
@@ -131,15 +132,13 @@ void StreamReader::nextShard() {
 }
 
 bool StreamReader::openShard(std::string& error) {
-  std::string request = "{\"StreamArn\":" + jsonString(state_.arn) +
-                        ",\"ShardId\":" + jsonString(state_.shards[shard_]) +
-                        ",\"ShardIteratorType\":";
-  request += after_.empty()
-                 ? "\"TRIM_HORIZON\"}"
-                 : "\"AFTER_SEQUENCE_NUMBER\",\"SequenceNumber\":" + jsonString(after_) + "}";
+  cloud::JsonObject request;
+  request.add("StreamArn", state_.arn).add("ShardId", state_.shards[shard_]);
+  request.add("ShardIteratorType", after_.empty() ? "TRIM_HORIZON" : "AFTER_SEQUENCE_NUMBER");
+  if (!after_.empty()) request.add("SequenceNumber", after_);
   rapidjson::Document answer;
   cloud::Response response;
-  if (!streams_.call("GetShardIterator", request, answer, response, error)) {
+  if (!streams_.call("GetShardIterator", request.text(), answer, response, error)) {
     if (response.errorCode == "TrimmedDataAccessException") {
       error = "the stream dropped records of shard " + state_.shards[shard_] +
               " before they were read (a stream keeps them 24 hours)";
@@ -157,10 +156,9 @@ bool StreamReader::fetch(std::string& error) {
   pool_.Clear();
   count_ = next_ = 0;
   cloud::Response response;
-  if (!streams_.call("GetRecords",
-                     "{\"ShardIterator\":" + jsonString(iterator_) +
-                         ",\"Limit\":" + std::to_string(kRecordsPerPage) + "}",
-                     page_, response, error)) {
+  cloud::JsonObject request;
+  request.add("ShardIterator", iterator_).add("Limit", int64_t{kRecordsPerPage});
+  if (!streams_.call("GetRecords", request.text(), page_, response, error)) {
     return false;
   }
   const Value* records = findMember(page_, "Records");

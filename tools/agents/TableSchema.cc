@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <thread>
+#include <unordered_set>
 
 namespace mover {
 namespace {
@@ -116,16 +117,19 @@ bool tableActive(const Value& table) {
 }
 
 // One page of a counting scan (of one segment of several when segments > 1).
-std::string countRequest(const std::string& table, const std::string& startKey, int limit,
+std::string countRequest(const std::string& table, const Value* startKey, int limit,
                          int segment = 0, int segments = 1) {
-  std::string request = "{\"TableName\":" + jsonString(table) + ",\"Select\":\"COUNT\"";
-  if (limit > 0) request += ",\"Limit\":" + std::to_string(limit);
-  if (segments > 1) {
-    request += ",\"Segment\":" + std::to_string(segment) +
-               ",\"TotalSegments\":" + std::to_string(segments);
-  }
-  if (!startKey.empty()) request += ",\"ExclusiveStartKey\":" + startKey;
-  return request + "}";
+  cloud::JsonObject request;
+  request.add("TableName", table).add("Select", "COUNT");
+  if (limit > 0) request.add("Limit", int64_t{limit});
+  if (segments > 1)
+    request.add("Segment", int64_t{segment}).add("TotalSegments", int64_t{segments});
+  if (startKey != nullptr) request.add("ExclusiveStartKey", *startKey);
+  return request.text();
+}
+
+std::string tableRequest(const std::string& table) {
+  return cloud::JsonObject().add("TableName", table).text();
 }
 
 // A CreateTable retried after its first attempt took effect meets its own
@@ -135,8 +139,7 @@ std::string countRequest(const std::string& table, const std::string& startKey, 
 bool createdByThisCall(const cloud::DynamoClient& client, const std::string& table,
                        const TableMetadata& metadata, std::time_t asked, std::string& error) {
   Document described;
-  if (!client.call("DescribeTable", "{\"TableName\":" + jsonString(table) + "}", described,
-                   error)) {
+  if (!client.call("DescribeTable", tableRequest(table), described, error)) {
     return false;
   }
   Document wanted;
@@ -256,8 +259,7 @@ bool describeTable(const cloud::DynamoClient& client, const std::string& table,
   Document answer;
   cloud::Response response;
   missing = false;
-  if (!client.call("DescribeTable", "{\"TableName\":" + jsonString(table) + "}", answer, response,
-                   error)) {
+  if (!client.call("DescribeTable", tableRequest(table), answer, response, error)) {
     missing = response.errorCode == "ResourceNotFoundException";
     if (missing) {
       error = "no table " + table + " in region " + client.config().region + " at " +
@@ -323,8 +325,7 @@ bool createTable(const cloud::DynamoClient& client, const std::string& table,
   }
   for (int poll = 0; poll < kActivePolls; ++poll) {
     Document described;
-    if (!client.call("DescribeTable", "{\"TableName\":" + jsonString(table) + "}", described,
-                     error)) {
+    if (!client.call("DescribeTable", tableRequest(table), described, error)) {
       return false;
     }
     const Value* state = member(described, "Table");
@@ -343,18 +344,28 @@ bool countItems(const cloud::DynamoClient& client, const std::string& table, int
   std::vector<std::thread> threads;
   for (int segment = 0; segment < segments; ++segment) {
     threads.emplace_back([&, segment] {
-      std::string startKey;
-      do {
+      Document startKey;  // null: from the start
+      std::unordered_set<std::string> seen;
+      for (;;) {
         Document answer;
-        if (!client.call("Scan", countRequest(table, startKey, 0, segment, segments), answer,
+        const Value* start = startKey.IsNull() ? nullptr : &startKey;
+        if (!client.call("Scan", countRequest(table, start, 0, segment, segments), answer,
                          errors[segment])) {
           ok[segment] = 0;
           return;
         }
         counts[segment] += numberMember(answer, "Count");
         const Value* last = member(answer, "LastEvaluatedKey");
-        startKey = last != nullptr ? cloud::toJson(*last) : "";
-      } while (!startKey.empty());
+        if (last == nullptr) return;
+        if (!seen.insert(cloud::toJson(*last)).second) {
+          errors[segment] = "Scan of " + table +
+                            " gave a LastEvaluatedKey a second time: the "
+                            "service's pages loop";
+          ok[segment] = 0;
+          return;
+        }
+        startKey.CopyFrom(*last, startKey.GetAllocator());
+      }
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -372,7 +383,7 @@ bool countItems(const cloud::DynamoClient& client, const std::string& table, int
 bool isEmpty(const cloud::DynamoClient& client, const std::string& table, bool& empty,
              std::string& error) {
   Document answer;
-  if (!client.call("Scan", countRequest(table, "", 1), answer, error)) return false;
+  if (!client.call("Scan", countRequest(table, nullptr, 1), answer, error)) return false;
   empty = numberMember(answer, "Count") == 0 && member(answer, "LastEvaluatedKey") == nullptr;
   return true;
 }

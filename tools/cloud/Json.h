@@ -9,9 +9,12 @@
 #ifndef CLOUDDB_TOOLS_CLOUD_JSON_H_
 #define CLOUDDB_TOOLS_CLOUD_JSON_H_
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include <rapidjson/document.h>
+#include <rapidjson/writer.h>
 
 namespace cloud {
 
@@ -28,6 +31,32 @@ bool parseJson(std::string_view text, Document& document) {
   document.template Parse<rapidjson::kParseIterativeFlag>(text.data(), text.size());
   return !document.HasParseError();
 }
+
+// A request's JSON object, written member by member with a JSON writer:
+// text is always escaped, and a JSON value is inserted only when whole
+// (a parsed value, or text that parseJson accepted as an object).
+class JsonObject {
+ public:
+  JsonObject();
+  JsonObject& add(const char* name, std::string_view text);
+  JsonObject& add(const char* name, int64_t number);
+  JsonObject& add(const char* name, const rapidjson::Value& value);
+  // json: an object's text that has been parsed and checked.
+  JsonObject& addObject(const char* name, std::string_view json);
+  // The finished object's text.
+  std::string text();
+
+ private:
+  struct Stream {
+    using Ch = char;
+    std::string* text;
+    void Put(char c) { text->push_back(c); }
+    void Flush() {}
+  };
+  std::string text_;
+  Stream stream_;
+  rapidjson::Writer<Stream> writer_;
+};
 
 }  // namespace cloud
 

@@ -91,6 +91,11 @@ bool BucketLock::acquire(Bucket& bucket, bool takeOver, std::unique_ptr<BucketLo
   std::string stored;
   bool missing = false;
   if (!bucket.get(kName, stored, missing, error)) return false;
+  // A retried write whose first attempt took effect meets its own lock.
+  if (stored == text) {
+    lock.reset(new BucketLock(bucket, text));
+    return true;
+  }
   Holder holder;
   if (!parseHolder(stored, holder)) {
     error = "not a clouddb-mover lock: " + bucket.describe(kName);

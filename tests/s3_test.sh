@@ -18,7 +18,8 @@ moto=$(start_proxy "$moto_server" 0 "") &&
   faults=$(start_proxy "$moto_server" 0.2 throttle,error,reset,slow) &&
   throttled=$(start_proxy "$moto_server" 1 throttle) &&
   puts_fail=$(start_proxy "$moto_server" 1 error --only '^PUT ') &&
-  reads_throttled=$(start_proxy "$moto_server" 1 throttle --only '^(GET|HEAD) ') || exit 1
+  reads_throttled=$(start_proxy "$moto_server" 1 throttle --only '^(GET|HEAD) ') &&
+  lock_lost=$(start_proxy "$moto_server" 1 lost --only '^PUT .*/lock$' --times 1) || exit 1
 source_dir=$work/source
 "$here/make_dump.sh" "$source_dir"
 # About a dozen cloud files: moto_server and the proxy answer a few hundred
@@ -70,6 +71,9 @@ for server in moto_server s3rver; do
   check_async "$server stores a body whose Content-MD5 does not match" \
     eval '[ "$(awsctl s3-put-wrong-md5 "${!server}" s3://backups/wrong-md5)" = stored ]'
 done
+# The lock's conditional write took effect and its answer was lost: the
+# retry meets the backup's own lock.
+check_async "a lock stored whose answer was lost" round_trip "$lock_lost" lock-lost "${small[@]}"
 check_async "one unbounded cloud file is refused on S3" fails_with "at most 5 GiB" \
   "$mover" backup "$source_dir" s3://backups/x --limit 0 --endpoint-url "$moto"
 check_async "endless throttling gives up after the bounded attempts" \

@@ -22,8 +22,6 @@ namespace {
 constexpr long kConnectTimeoutMs = 3100;
 // An object's deadline grows by a second for every so many bytes.
 constexpr double kFloorBytesPerSecond = 1e6;
-constexpr int kBackoffBaseMs = 50;
-constexpr int kBackoffCapMs = 5000;
 constexpr size_t kMaxMessageBytes = 300;
 // A body is reserved at its announced length up to this size.
 constexpr uint64_t kMaxReserve = uint64_t{1} << 30;

@@ -55,7 +55,7 @@ void addCloudOptions(CLI::App* command, cloud::ConfigOverrides& cloud) {
                       "Send AWS requests to this URL (a local or AWS-compatible server)");
   command
       ->add_option("--max-attempts", cloud.maxAttempts,
-                   "Attempts per AWS request before giving up (default 8)")
+                   "Attempts per AWS request before giving up (default: the retry mode's)")
       ->check(CLI::Range(1, 100));
   command
       ->add_option("--retry-mode", cloud.retryMode,
@@ -95,6 +95,8 @@ const char kEnvironmentHelp[] =
     "  AWS_ENDPOINT_URL_DYNAMODB_STREAMS, AWS_ENDPOINT_URL           endpoints (--endpoint-url "
     "first)\n"
     "  AWS_MAX_ATTEMPTS                                              attempts (--max-attempts "
+    "first)\n"
+    "  AWS_RETRY_MODE                                                retry mode (--retry-mode "
     "first)\n"
     "A BUCKET is a local directory or s3://NAME[/PREFIX].";
 

@@ -39,7 +39,9 @@ bool makeDirectory(const std::string& directory, std::string& error) {
   struct stat status;
   if (::stat(directory.c_str(), &status) == 0) return true;
   int code = 0;
-  if (!recursiveMkdir(directory, 0700, code)) {
+  // Another writer (a segment's thread, another process) may make it at the
+  // same moment: then it is there all the same.
+  if (!recursiveMkdir(directory, 0700, code) && !fs::is_directory(directory)) {
     error = "cannot create " + directory + ": " + std::strerror(code);
     return false;
   }

@@ -258,7 +258,8 @@ bool Staging::create(std::string& error) {
   std::error_code code;
   fs::remove_all(path_, code);
   int failure = 0;
-  if (!recursiveMkdir(path_, 0700, failure)) {
+  // The target's parents may be made by another process at the same moment.
+  if (!recursiveMkdir(path_, 0700, failure) && !fs::is_directory(path_)) {
     error = "cannot create " + path_ + ": " + std::strerror(failure);
     return false;
   }

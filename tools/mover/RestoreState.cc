@@ -89,7 +89,8 @@ bool RestoreState::load(bool& missing, std::string& error) {
 bool RestoreState::start(bool created, std::string& error) {
   const std::string directory = stateDirectory();
   int code = 0;
-  if (!recursiveMkdir(directory, 0700, code)) {
+  // Another restore may make it at the same moment.
+  if (!recursiveMkdir(directory, 0700, code) && ::access(directory.c_str(), F_OK) != 0) {
     error = "cannot create " + directory + " for the restore's progress: " + std::strerror(code);
     return false;
   }

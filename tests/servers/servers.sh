@@ -76,7 +76,8 @@ launch() {
   local pid=$!
   echo "$pid" > "$server_work/$port.pid"
   if ! wait_for "http://127.0.0.1:$port/" "$pid"; then
-    echo "cannot start $name within $server_start_seconds s: $(tail -n 3 "$server_work/$name-$port.log")" >&2
+    echo "cannot start $name (it exited, or did not answer within $server_start_seconds s):" \
+      "$(tail -n 3 "$server_work/$name-$port.log")" >&2
     return 1
   fi
   echo "http://127.0.0.1:$port"

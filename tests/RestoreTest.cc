@@ -13,6 +13,7 @@
 
 #include "TestSupport.h"
 #include "tools/agents/DumpAgent.h"
+#include "tools/agents/Names.h"
 #include "tools/mover/Mover.h"
 
 namespace {
@@ -84,6 +85,37 @@ TEST_F(RestoreTest, HostileCloudFilesAreRefusedBeforeTheAgentSeesThem) {
   store(good, good);
   ASSERT_TRUE(restore()) << error;
   EXPECT_EQ(written(), std::vector<std::string>{"target/T-0.dynamodump"});
+}
+
+TEST(NamesTest, OnlyDynamoDbCharactersBecomeFileNames) {
+  struct Case {
+    std::string name;
+    bool table;
+    bool word;
+  };
+  const std::vector<Case> cases = {
+      {"Orders", true, true},
+      {"x.y-z_1", true, true},
+      {"ab", false, true},
+      {"a/b", false, false},
+      {"abc/d", false, false},
+      {"../up", false, false},
+      {"a b", false, false},
+      {"", false, false},
+      {"x\n", false, false},
+      {std::string(255, 'x'), true, true},
+      {std::string(256, 'x'), false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(mover::isTableName(c.name), c.table);
+    EXPECT_EQ(mover::isNameWord(c.name), c.word);
+  }
+  const std::string longest(255, 'x');
+  const std::string stem = mover::fileStem(longest, 13);
+  EXPECT_EQ(stem.size() + 13, mover::kMaxFileNameBytes);
+  EXPECT_NE(stem, mover::fileStem(std::string(254, 'x') + "y", 13));
+  EXPECT_EQ(mover::fileStem("Orders", 13), "Orders");
 }
 
 }  // namespace

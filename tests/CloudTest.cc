@@ -12,6 +12,7 @@
 #include "tools/agents/LineEscape.h"
 #include "tools/cloud/AwsClient.h"
 #include "tools/cloud/AwsConfig.h"
+#include "tools/cloud/Json.h"
 #include "tools/cloud/Retry.h"
 #include "tools/cloud/S3Client.h"
 
@@ -41,11 +42,17 @@ class ScopedEnvironment {
 
  private:
   std::map<std::string, std::string> saved_;
-  static constexpr const char* kNames[] = {
-      "AWS_ACCESS_KEY_ID",   "AWS_SECRET_ACCESS_KEY",     "AWS_SESSION_TOKEN",
-      "AWS_REGION",          "AWS_DEFAULT_REGION",        "AWS_ENDPOINT_URL",
-      "AWS_ENDPOINT_URL_S3", "AWS_ENDPOINT_URL_DYNAMODB", "AWS_ENDPOINT_URL_DYNAMODB_STREAMS",
-      "AWS_MAX_ATTEMPTS",    "AWS_RETRY_MODE"};
+  static constexpr const char* kNames[] = {"AWS_ACCESS_KEY_ID",
+                                           "AWS_SECRET_ACCESS_KEY",
+                                           "AWS_SESSION_TOKEN",
+                                           "AWS_REGION",
+                                           "AWS_DEFAULT_REGION",
+                                           "AWS_ENDPOINT_URL",
+                                           "AWS_ENDPOINT_URL_S3",
+                                           "AWS_ENDPOINT_URL_DYNAMODB",
+                                           "AWS_ENDPOINT_URL_DYNAMODB_STREAMS",
+                                           "AWS_MAX_ATTEMPTS",
+                                           "AWS_RETRY_MODE"};
 };
 
 TEST(ServiceConfigTest, ReadsTheEnvironmentLikeAwsTools) {
@@ -209,8 +216,8 @@ TEST(RetryTest, BackoffGrowsToItsCapWithFullJitter) {
     long long milliseconds;
   };
   const std::vector<Case> cases = {
-      {cloud::RetryMode::kLegacy, 1, 0.999, 49},     {cloud::RetryMode::kLegacy, 3, 0.5, 100},
-      {cloud::RetryMode::kLegacy, 30, 0.5, 2500},    {cloud::RetryMode::kStandard, 1, 0.5, 500},
+      {cloud::RetryMode::kLegacy, 1, 0.999, 49},      {cloud::RetryMode::kLegacy, 3, 0.5, 100},
+      {cloud::RetryMode::kLegacy, 30, 0.5, 2500},     {cloud::RetryMode::kStandard, 1, 0.5, 500},
       {cloud::RetryMode::kStandard, 5, 0.999, 15984}, {cloud::RetryMode::kAdaptive, 6, 0.5, 10000},
       {cloud::RetryMode::kStandard, 1, 0, 0},
   };
@@ -246,6 +253,34 @@ TEST(RetryTest, ThrottlingLowersTheRateAndQuietRaisesIt) {
   const double twice = limiter.rate();
   limiter.answered(false, start + std::chrono::milliseconds(11100));
   EXPECT_NEAR(limiter.rate(), twice + 10, 0.01);
+}
+
+TEST(JsonTest, NestingIsCountedOutsideStringsAndBounded) {
+  struct Case {
+    std::string text;
+    int depth;
+  };
+  const std::vector<Case> cases = {
+      {"1", 0},
+      {"{}", 1},
+      {"[[1],[2,[3]]]", 3},
+      {R"({"a":{"b":[]}})", 3},
+      {R"("[[[")", 0},
+      {R"(["\"[[", 1])", 1},
+      {std::string(5, '[') + std::string(5, ']'), 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(cloud::jsonDepth(c.text), c.depth);
+  }
+  const auto nested = [](int levels) {
+    return std::string(levels, '[') + std::string(levels, ']');
+  };
+  rapidjson::Document document;
+  EXPECT_TRUE(cloud::parseJson(nested(cloud::kMaxJsonDepth), document));
+  EXPECT_FALSE(cloud::parseJson(nested(cloud::kMaxJsonDepth + 1), document));
+  EXPECT_FALSE(cloud::parseJson(nested(1000000), document));
+  EXPECT_FALSE(cloud::parseJson("{\"a\":", document));
 }
 
 // Restart strings and dump records are kept one per line, escaped.

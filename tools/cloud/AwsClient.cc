@@ -296,7 +296,8 @@ bool AwsClient::send(const Request& request, Response& response, std::string& er
     if (result == CURLE_OK) {
       curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
       const bool ok = response.status >= 200 && response.status < 300;
-      if (!ok) parseError(response.status, response.body, response.errorCode, response.errorMessage);
+      if (!ok)
+        parseError(response.status, response.body, response.errorCode, response.errorMessage);
       if (limiter_) limiter_->answered(!ok && isThrottling(response.status, response.errorCode));
       if (ok) {
         if (quota_) quota_->succeeded(attempt > 1, timedOut);
@@ -322,8 +323,10 @@ bool AwsClient::send(const Request& request, Response& response, std::string& er
       timedOut = true;
     }
     if (quota_ && !quota_->take(timedOut)) {
-      error = std::string(request.operation) + " failed: the retry quota of this client is spent "
-              "(after " + std::to_string(attempt) + " attempts; the last: " +
+      error = std::string(request.operation) +
+              " failed: the retry quota of this client is spent "
+              "(after " +
+              std::to_string(attempt) + " attempts; the last: " +
               (timedOut ? "no answer" : "HTTP " + std::to_string(response.status)) + ")";
       return false;
     }
